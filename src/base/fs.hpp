@@ -1,0 +1,21 @@
+// File-system steps with the error an OS call gives.
+#pragma once
+
+#include <string>
+
+#include "base/error.hpp"
+
+namespace kiv {
+
+/// Creates `path` and every missing parent, each with 0777 before the umask.
+/// An existing directory is no error; an existing non-directory fails with
+/// the OS error of mkdir (EEXIST), like `mkdir -p` would not.
+[[nodiscard]] Status create_dir_all(const std::string& path);
+
+/// The canonical absolute path (realpath): links resolved, no "." or "..".
+[[nodiscard]] Result<std::string> canonicalize(const std::string& path);
+
+/// The working directory.
+[[nodiscard]] Result<std::string> current_dir();
+
+}  // namespace kiv

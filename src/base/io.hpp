@@ -1,0 +1,20 @@
+// Whole-buffer reads and writes on descriptors.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/error.hpp"
+
+namespace kiv {
+
+/// Writes all of `data` to `fd`: EINTR is retried and partial writes are
+/// continued. A write that takes nothing fails with "failed to write whole
+/// buffer"; any other failure is the OS error.
+[[nodiscard]] Status write_all(int fd, std::string_view data);
+
+/// Reads `fd` to its end, appending to `out`. EINTR is retried.
+[[nodiscard]] Status read_to_end(int fd, std::string& out);
+
+}  // namespace kiv

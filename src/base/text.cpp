@@ -1,0 +1,178 @@
+#include "base/text.hpp"
+
+#include <cstdlib>
+
+namespace kiv {
+namespace {
+
+struct Decoded {
+  char32_t cp;
+  size_t length;  // bytes taken: the sequence, or the maximal ill-formed subpart
+  bool valid;
+};
+
+// Decodes one UTF-8 sequence at the start of `s` (not empty).
+Decoded decode_one(std::string_view s) {
+  auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char lead = b(0);
+  if (lead < 0x80) return {lead, 1, true};
+  size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;
+  char32_t cp;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) lo = 0xA0;
+    if (lead == 0xED) hi = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    cp = lead & 0x07;
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;
+  } else {
+    return {0xFFFD, 1, false};
+  }
+  size_t i = 1;
+  for (; i <= need; ++i) {
+    if (i >= s.size()) return {0xFFFD, i, false};
+    unsigned char c = b(i);
+    unsigned char min = i == 1 ? lo : 0x80;
+    unsigned char max = i == 1 ? hi : 0xBF;
+    if (c < min || c > max) return {0xFFFD, i, false};
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  return {cp, i, true};
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    // Fast path for ASCII runs.
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    Decoded d = decode_one(bytes.substr(i));
+    if (!d.valid) return false;
+    i += d.length;
+  }
+  return true;
+}
+
+std::string utf8_lossy(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    Decoded d = decode_one(bytes.substr(i));
+    if (d.valid)
+      out.append(bytes.substr(i, d.length));
+    else
+      append_utf8(out, 0xFFFD);
+    i += d.length;
+  }
+  return out;
+}
+
+bool is_unicode_white_space(char32_t cp) {
+  return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+         (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
+         cp == 0x3000;
+}
+
+std::string_view trim_unicode_white_space(std::string_view text) {
+  // Leading: decode forwards.
+  while (!text.empty()) {
+    Decoded d = decode_one(text);
+    if (!d.valid || !is_unicode_white_space(d.cp)) break;
+    text.remove_prefix(d.length);
+  }
+  // Trailing: step back to the start of the last sequence.
+  while (!text.empty()) {
+    size_t start = text.size() - 1;
+    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80 && text.size() - start < 4) --start;
+    Decoded d = decode_one(text.substr(start));
+    if (!d.valid || start + d.length != text.size() || !is_unicode_white_space(d.cp)) break;
+    text.remove_suffix(d.length);
+  }
+  return text;
+}
+
+std::optional<std::string> env_bytes(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> env_text(const char* name) {
+  auto value = env_bytes(name);
+  if (value && !is_valid_utf8(*value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace kiv
+
+namespace kiv {
+
+std::string debug_quoted(std::string_view bytes) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  size_t i = 0;
+  while (i < bytes.size()) {
+    Decoded d = decode_one(bytes.substr(i));
+    if (!d.valid) {
+      for (size_t k = 0; k < d.length; ++k) {
+        auto c = static_cast<unsigned char>(bytes[i + k]);
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+      }
+    } else {
+      switch (d.cp) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case 0: out += "\\0"; break;
+        default:
+          if (d.cp < 0x20 || d.cp == 0x7F) {
+            out += "\\u{";
+            if (d.cp >= 16) out += hex[d.cp >> 4];
+            out += hex[d.cp & 15];
+            out += '}';
+          } else {
+            out.append(bytes.substr(i, d.length));
+          }
+      }
+    }
+    i += d.length;
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace kiv

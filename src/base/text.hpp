@@ -1,0 +1,40 @@
+// Byte strings and the few places where they must be text.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+/// Whether `bytes` is well-formed UTF-8 (no surrogates, no overlong forms,
+/// nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+/// `bytes` with every maximal ill-formed subpart replaced by one U+FFFD, the
+/// Unicode Standard's recommended practice.
+std::string utf8_lossy(std::string_view bytes);
+
+/// Whether `cp` has the Unicode White_Space property.
+bool is_unicode_white_space(char32_t cp);
+
+/// `text` (valid UTF-8) without leading and trailing White_Space characters.
+std::string_view trim_unicode_white_space(std::string_view text);
+
+/// The environment variable `name` when it is set and valid UTF-8; a value
+/// that is not valid UTF-8 counts as unset, an empty value as set.
+std::optional<std::string> env_text(const char* name);
+
+/// The raw bytes of `name` when it is set.
+std::optional<std::string> env_bytes(const char* name);
+
+}  // namespace kiv
+
+namespace kiv {
+
+/// `bytes` in double quotes with quotes, backslashes and control characters
+/// escaped and invalid UTF-8 bytes written as \xNN: how a path is quoted in
+/// messages such as "... at path \"/tmp/x\"".
+std::string debug_quoted(std::string_view bytes);
+
+}  // namespace kiv

@@ -1,0 +1,40 @@
+// Move-only owner of a file descriptor.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace kiv {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+  /// Gives up ownership without closing.
+  int release() { return std::exchange(fd_, -1); }
+
+  /// Closes the descriptor held (errors ignored: there is nothing a caller
+  /// could do about a failed close of a descriptor it no longer wants).
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace kiv

@@ -1,0 +1,31 @@
+// The entry point of kiv and the road of one invocation.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/error.hpp"
+
+namespace kiv {
+
+/// Process start: SIGPIPE ignored, each closed descriptor of 0 to 2 opened on
+/// /dev/null, standard output buffered by lines. Runs before anything else.
+void prepare_process();
+
+/// The whole of one invocation, given every process argument as raw bytes.
+/// Several steps end the process themselves instead of returning.
+[[nodiscard]] Status run_launcher(const std::vector<std::string>& args);
+
+/// Runs run_launcher and ends the process: status 0 on success, else the
+/// one-line "error: " report on standard error and status 1.
+[[noreturn]] void launcher_main(int argc, char** argv);
+
+/// The askpass prompt built from the process arguments: those after the
+/// first, joined with one NUL byte between neighbours.
+std::string askpass_prompt_from_args(const std::vector<std::string>& args);
+
+/// Flushes standard output (a failure is not reported) and ends the process
+/// with `status`, running no further clean-up.
+[[noreturn]] void exit_process(int status);
+
+}  // namespace kiv

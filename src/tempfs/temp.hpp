@@ -1,0 +1,76 @@
+// Temporary files and directories: ".tmp" plus six random letters and digits
+// in the system temporary directory. Every part of kiv that makes one uses
+// this module.
+#pragma once
+
+#include <string>
+
+#include "base/error.hpp"
+#include "base/unique_fd.hpp"
+
+namespace kiv {
+
+/// The system temporary directory as an absolute path: TMPDIR when set (any
+/// value; a relative or empty one is taken from the working directory), else
+/// /tmp. Fails only when the working directory is needed and cannot be read.
+[[nodiscard]] Result<std::string> temp_base_dir();
+
+/// ".tmp" followed by six random characters of [A-Za-z0-9].
+std::string random_temp_name();
+
+/// A new file, created exclusively with mode 0600 and open for reading and
+/// writing. It is removed when the handle goes away unless it was kept.
+class TempFile {
+ public:
+  /// Creates the file in temp_base_dir(). A failure reads
+  /// "{os error} at path \"{path tried}\"".
+  [[nodiscard]] static Result<TempFile> create();
+  [[nodiscard]] static Result<TempFile> create_in(const std::string& dir);
+
+  TempFile(TempFile&& other) noexcept;
+  TempFile& operator=(TempFile&&) noexcept;
+  ~TempFile();
+
+  const std::string& path() const { return path_; }
+  int fd() const { return fd_.get(); }
+
+  /// Makes the file persistent: it is released without removal and the
+  /// caller gets its open descriptor. Cannot fail.
+  UniqueFd keep();
+
+ private:
+  TempFile(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+  void remove_now();
+
+  std::string path_;
+  UniqueFd fd_;
+  bool owned_ = true;
+};
+
+/// A new directory, created with mode 0777 before the umask. It is removed
+/// with everything in it when the handle goes away unless it was kept.
+class TempDir {
+ public:
+  /// Creates the directory in temp_base_dir(). A failure reads
+  /// "{os error} at path \"{path tried}\"".
+  [[nodiscard]] static Result<TempDir> create();
+  [[nodiscard]] static Result<TempDir> create_in(const std::string& dir);
+
+  TempDir(TempDir&& other) noexcept;
+  TempDir& operator=(TempDir&& other) noexcept;
+  ~TempDir();
+
+  const std::string& path() const { return path_; }
+
+  /// Makes the directory persistent: released without removal; returns its path.
+  std::string keep();
+
+ private:
+  explicit TempDir(std::string path) : path_(std::move(path)) {}
+  void remove_now();
+
+  std::string path_;
+  bool owned_ = true;
+};
+
+}  // namespace kiv

@@ -1,0 +1,64 @@
+#include "base/text.hpp"
+
+#include <gtest/gtest.h>
+
+namespace kiv {
+namespace {
+
+TEST(Utf8, ValidityAndLossyConversion) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+    std::string lossy;
+  };
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  const Case cases[] = {
+      {"", true, ""},
+      {"plain ascii", true, "plain ascii"},
+      {"caf\xC3\xA9", true, "caf\xC3\xA9"},
+      {"\xF0\x9F\x98\x80", true, "\xF0\x9F\x98\x80"},
+      {"a\xFFz", false, "a" + r + "z"},
+      {"\xC0\xAF", false, r + r},                    // overlong: each byte alone
+      {"\xE0\x80\xAF", false, r + r + r},            // E0 needs A0..BF
+      {"\xED\xA0\x80", false, r + r + r},            // surrogate
+      {"\xF4\x90\x80\x80", false, r + r + r + r},    // above U+10FFFF
+      {"\xE2\x82", false, r},                        // truncated: one maximal subpart
+      {"\xE2\x82z", false, r + "z"},
+      {"\xF0\x9F\x98", false, r},
+      {"\xF0\x9F\x98\xF0\x9F\x98\x80", false, r + "\xF0\x9F\x98\x80"},
+      {"\x80\x80", false, r + r},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(is_valid_utf8(c.bytes), c.valid);
+    EXPECT_EQ(utf8_lossy(c.bytes), c.lossy);
+  }
+}
+
+TEST(Utf8, TrimsUnicodeWhiteSpaceOnly) {
+  EXPECT_EQ(trim_unicode_white_space("  stable\n"), "stable");
+  EXPECT_EQ(trim_unicode_white_space("\xE3\x80\x80x\xC2\xA0"), "x");           // U+3000, U+00A0
+  EXPECT_EQ(trim_unicode_white_space("\xE2\x80\x8Bx"), "\xE2\x80\x8Bx");       // U+200B is not White_Space
+  EXPECT_EQ(trim_unicode_white_space("\xC2\x85\xE2\x80\xA8"), "");             // U+0085, U+2028
+  EXPECT_EQ(trim_unicode_white_space("a b"), "a b");
+}
+
+TEST(DebugQuoted, EscapesLikeAPathInAMessage) {
+  EXPECT_EQ(debug_quoted("/tmp/.tmpAbc123"), "\"/tmp/.tmpAbc123\"");
+  EXPECT_EQ(debug_quoted("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
+  EXPECT_EQ(debug_quoted("x\xFFy"), "\"x\\xffy\"");
+  EXPECT_EQ(debug_quoted(std::string("\x01", 1)), "\"\\u{1}\"");
+}
+
+TEST(EnvText, InvalidUtf8CountsAsUnsetEmptyAsSet) {
+  ::setenv("KIV_TEST_VAR", "\xFF", 1);
+  EXPECT_FALSE(env_text("KIV_TEST_VAR"));
+  EXPECT_EQ(env_bytes("KIV_TEST_VAR"), "\xFF");
+  ::setenv("KIV_TEST_VAR", "", 1);
+  EXPECT_EQ(env_text("KIV_TEST_VAR"), "");
+  ::unsetenv("KIV_TEST_VAR");
+  EXPECT_FALSE(env_text("KIV_TEST_VAR"));
+}
+
+}  // namespace
+}  // namespace kiv

@@ -1,0 +1,193 @@
+#include "test_support.hpp"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kiv::testing {
+
+ScopedTempDir::ScopedTempDir() {
+  std::string tmpl = "/tmp/kiv-test-XXXXXX";
+  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  ::chmod(path_.c_str(), 0755);
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ec;
+  // Tests may leave unreadable directories behind; make them removable.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+
+void set_stdio(int target, Stdio mode, int pipe_end) {
+  switch (mode) {
+    case Stdio::Inherit: break;
+    case Stdio::DevNull: {
+      int fd = ::open("/dev/null", O_RDWR);
+      ::dup2(fd, target);
+      if (fd != target) ::close(fd);
+      break;
+    }
+    case Stdio::Closed: ::close(target); break;
+    case Stdio::Pipe: ::dup2(pipe_end, target); break;
+  }
+}
+
+}  // namespace
+
+RunResult run_process(const RunOptions& options) {
+  int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
+  if (options.stdin_mode == Stdio::Pipe && ::pipe2(in_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (options.stdout_mode == Stdio::Pipe && ::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (options.stderr_mode == Stdio::Pipe && ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+
+  std::vector<std::string> env_strings;
+  for (const auto& [k, v] : options.env) env_strings.push_back(k + "=" + v);
+  std::vector<char*> envp, argv;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = options.argv;
+  for (auto& s : args) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::signal(SIGPIPE, SIG_DFL);
+    set_stdio(0, options.stdin_mode, in_pipe[0]);
+    set_stdio(1, options.stdout_mode, out_pipe[1]);
+    set_stdio(2, options.stderr_mode, err_pipe[1]);
+    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (options.as_nobody) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(126);
+    }
+    ::execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  ::setpgid(pid, pid);
+  if (in_pipe[0] >= 0) ::close(in_pipe[0]);
+  if (out_pipe[1] >= 0) ::close(out_pipe[1]);
+  if (err_pipe[1] >= 0) ::close(err_pipe[1]);
+
+  RunResult result;
+  size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (in_fd >= 0) ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
+  if (in_fd >= 0 && options.stdin_data.empty()) {
+    ::close(in_fd);
+    in_fd = -1;
+  }
+  int out_fd = out_pipe[0], err_fd = err_pipe[0];
+  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  while (out_fd >= 0 || err_fd >= 0 || in_fd >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timed_out = true;
+      break;
+    }
+    struct pollfd fds[3];
+    int n = 0;
+    if (out_fd >= 0) fds[n++] = {out_fd, POLLIN, 0};
+    if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
+    if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+    int r = ::poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    for (int i = 0; i < n; ++i) {
+      if (!fds[i].revents) continue;
+      int fd = fds[i].fd;
+      if (fd == in_fd) {
+        ssize_t w = ::write(fd, options.stdin_data.data() + written, options.stdin_data.size() - written);
+        if (w > 0) written += static_cast<size_t>(w);
+        if (w < 0 && errno == EAGAIN) continue;
+        if (w < 0 || written == options.stdin_data.size()) {
+          ::close(in_fd);
+          in_fd = -1;
+        }
+        continue;
+      }
+      char buffer[65536];
+      ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        (fd == out_fd ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        ::close(fd);
+        (fd == out_fd ? out_fd : err_fd) = -1;
+      }
+    }
+  }
+  for (int fd : {in_fd, out_fd, err_fd})
+    if (fd >= 0) ::close(fd);
+
+  int status = 0;
+  for (;;) {
+    pid_t w = ::waitpid(pid, &status, WNOHANG);
+    if (w == pid || (w < 0 && errno != EINTR)) break;
+    if (result.timed_out || std::chrono::steady_clock::now() >= deadline) {
+      result.timed_out = true;
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    ::usleep(1000);
+  }
+  ::kill(-pid, SIGKILL);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.term_signal = WTERMSIG(status);
+  return result;
+}
+
+std::string kiv_binary() { return KIV_BINARY_PATH; }
+
+std::map<std::string, std::string> kiv_env(const std::string& home) {
+  std::map<std::string, std::string> env = {
+      {"HOME", home},
+      {"TMPDIR", home + "/tmp"},
+      {"XDG_DATA_HOME", home + "/data"},
+      {"XDG_CONFIG_HOME", home + "/config"},
+      {"XDG_CACHE_HOME", home + "/cache"},
+      {"XDG_STATE_HOME", home + "/state"},
+      {"XDG_RUNTIME_DIR", home + "/runtime"},
+      {"KIV_ALLOW_ROOT", "true"},
+      {"PATH", "/usr/local/bin:/usr/bin:/bin"},
+      {"LANG", "C.UTF-8"},
+  };
+  for (const char* dir : {"tmp", "data", "config", "cache", "state", "runtime"}) {
+    std::filesystem::create_directories(home + "/" + dir);
+  }
+  return env;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+}  // namespace kiv::testing

@@ -1,0 +1,67 @@
+// Shared helpers for kiv's tests: scratch directories and running programs
+// with a controlled environment and a time limit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kiv::testing {
+
+/// A fresh directory under /tmp, removed with its contents at the end.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& path() const { return path_; }
+  /// path() + "/" + relative.
+  std::string sub(const std::string& relative) const { return path_ + "/" + relative; }
+
+ private:
+  std::string path_;
+};
+
+enum class Stdio { Inherit, DevNull, Closed, Pipe };
+
+struct RunOptions {
+  std::vector<std::string> argv;  // argv[0] is the program (looked up only by path)
+  std::map<std::string, std::string> env;  // the whole environment of the child
+  std::string cwd;                          // empty: the test's own
+  Stdio stdin_mode = Stdio::DevNull;
+  std::string stdin_data;                   // written when stdin_mode is Pipe, then closed
+  Stdio stdout_mode = Stdio::Pipe;          // Pipe captures; Closed closes fd 1
+  Stdio stderr_mode = Stdio::Pipe;
+  bool as_nobody = false;                   // drop to uid/gid 65534 before exec
+  std::chrono::milliseconds timeout{30000};  // then the process group is killed
+};
+
+struct RunResult {
+  int exit_code = -1;    // -1 when ended by a signal
+  int term_signal = 0;   // the signal that ended it, or 0
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+};
+
+/// Runs a program in its own process group and waits for it within the time
+/// limit; whatever is left of the group afterwards is killed.
+RunResult run_process(const RunOptions& options);
+
+/// The built kiv executable.
+std::string kiv_binary();
+
+/// An environment for running kiv inside `home`: HOME, TMPDIR, the XDG
+/// directories and the data directory all under it, KIV_ALLOW_ROOT=true and a
+/// plain PATH. Creates the directories.
+std::map<std::string, std::string> kiv_env(const std::string& home);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+
+}  // namespace kiv::testing

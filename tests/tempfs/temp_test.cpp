@@ -1,0 +1,109 @@
+#include "tempfs/temp.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "test_support.hpp"
+
+namespace kiv {
+namespace {
+
+using testing::ScopedTempDir;
+
+class TempTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("TMPDIR");
+    if (old) saved_ = old;
+    ::setenv("TMPDIR", dir_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_)
+      ::setenv("TMPDIR", saved_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+  ScopedTempDir dir_;
+  std::optional<std::string> saved_;
+};
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+TEST_F(TempTest, FileIsExclusive0600AndRemovedUnlessKept) {
+  std::string path;
+  {
+    auto file = TempFile::create();
+    ASSERT_TRUE(file) << file.error().display();
+    path = file->path();
+    EXPECT_TRUE(std::regex_match(path, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}")));
+    struct stat st;
+    ASSERT_EQ(::fstat(file->fd(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(::write(file->fd(), "x", 1), 1);
+  }
+  EXPECT_FALSE(exists(path));
+
+  auto kept = TempFile::create();
+  ASSERT_TRUE(kept);
+  path = kept->path();
+  UniqueFd fd = kept->keep();
+  EXPECT_TRUE(fd);
+  kept = TempFile::create();  // the kept one is not removed by reassignment
+  EXPECT_TRUE(exists(path));
+}
+
+TEST_F(TempTest, DirectoryIsRemovedWithContentsUnlessKept) {
+  std::string path;
+  {
+    auto dir = TempDir::create();
+    ASSERT_TRUE(dir);
+    path = dir->path();
+    testing::write_file(path + "/inner", "data");
+    EXPECT_TRUE(exists(path + "/inner"));
+  }
+  EXPECT_FALSE(exists(path));
+
+  auto dir = TempDir::create();
+  ASSERT_TRUE(dir);
+  EXPECT_EQ(dir->keep(), dir->path());
+  path = dir->path();
+  { TempDir moved = std::move(*dir); }
+  EXPECT_TRUE(exists(path));
+}
+
+TEST_F(TempTest, RelativeAndEmptyTmpdirAreTakenFromTheWorkingDirectory) {
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+  ::mkdir("rel", 0755);
+  ::setenv("TMPDIR", "rel", 1);
+  EXPECT_EQ(temp_base_dir().value(), dir_.path() + "/rel");
+  ::setenv("TMPDIR", "", 1);
+  EXPECT_EQ(temp_base_dir().value(), dir_.path());
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(temp_base_dir().value(), "/tmp");
+  ASSERT_EQ(::chdir(cwd), 0);
+  std::free(cwd);
+}
+
+TEST_F(TempTest, MissingBaseReportsThePathTried) {
+  ::setenv("TMPDIR", (dir_.path() + "/missing").c_str(), 1);
+  auto file = TempFile::create();
+  ASSERT_FALSE(file);
+  EXPECT_TRUE(std::regex_match(file.error().display(),
+                               std::regex("No such file or directory \\(os error 2\\) at path \"" + dir_.path() +
+                                          "/missing/\\.tmp[A-Za-z0-9]{6}\"")))
+      << file.error().display();
+  auto dir = TempDir::create();
+  ASSERT_FALSE(dir);
+  EXPECT_NE(dir.error().display().find(" at path \""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kiv
