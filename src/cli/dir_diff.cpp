@@ -1,0 +1,153 @@
+#include "cli/dir_diff.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "base/fs.hpp"
+#include "base/text.hpp"
+#include "base/unique_fd.hpp"
+
+namespace kiv {
+namespace {
+
+std::string join(const std::string& root, std::string_view relative) {
+  std::string full = root;
+  if (full.empty() || full.back() != '/') full += '/';
+  full += relative;
+  return full;
+}
+
+Error walk_error(int errnum, const std::string& path) {
+  return Error::os(errnum).add_context("IO error for operation on " + path);
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Reads one directory (opened without following a link unless it is the
+// root) and appends its regular files to `files` and its subdirectories to
+// `subdirs`, both as paths relative to the root.
+Status read_directory(const std::string& root, const std::string& relative, bool is_root,
+                      std::vector<std::string>& files, std::vector<std::string>& subdirs) {
+  std::string path = is_root ? root : join(root, relative);
+  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (is_root ? 0 : O_NOFOLLOW);
+  UniqueFd fd(::open(path.c_str(), flags));
+  if (!fd) return fail(walk_error(errno, path));
+  DIR* dir = ::fdopendir(fd.get());
+  if (dir == nullptr) return fail(walk_error(errno, path));
+  fd.release();  // owned by `dir` from here
+  Status status;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) status = fail(walk_error(errno, path));
+      break;
+    }
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        status = fail(walk_error(errno, join(path, name)));
+        break;
+      }
+      type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+    }
+    if (type != DT_REG && type != DT_DIR) continue;
+    std::string child = relative.empty() ? std::string(name) : relative + "/" + std::string(name);
+    (type == DT_REG ? files : subdirs).push_back(std::move(child));
+  }
+  ::closedir(dir);
+  return status;
+}
+
+}  // namespace
+
+bool path_order_less(std::string_view a, std::string_view b) {
+  // Component-wise order equals byte order with the separator below every
+  // other byte, since no component holds a NUL byte.
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    auto ca = static_cast<unsigned char>(a[i]);
+    auto cb = static_cast<unsigned char>(b[i]);
+    if (ca == cb) continue;
+    if (ca == '/') return true;
+    if (cb == '/') return false;
+    return ca < cb;
+  }
+  return a.size() < b.size();
+}
+
+Result<std::vector<std::string>> collect_dir_files(const std::string& root) {
+  std::vector<std::string> files;
+  // Depth first, one directory handle open at a time.
+  std::vector<std::string> pending;
+  KIV_TRY(read_directory(root, "", true, files, pending));
+  while (!pending.empty()) {
+    std::string relative = std::move(pending.back());
+    pending.pop_back();
+    KIV_TRY(read_directory(root, relative, false, files, pending));
+  }
+  std::sort(files.begin(), files.end(), path_order_less);
+  return files;
+}
+
+Result<std::string> create_placeholder_file(const std::string& directory, const std::string& relative) {
+  std::string full = join(directory, relative);
+  size_t slash = full.rfind('/');
+  if (slash != std::string::npos && slash > 0) KIV_TRY(create_dir_all(full.substr(0, slash)));
+  UniqueFd fd(::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd) return fail_last_os();
+  return full;
+}
+
+Result<ExpandedDiffs> expand_dir_diffs(std::vector<DiffPair> pairs) {
+  ExpandedDiffs out;
+  for (auto& pair : pairs) {
+    const std::string& old_root = pair[0];
+    const std::string& new_root = pair[1];
+    if (!is_directory(old_root) || !is_directory(new_root)) {
+      out.pairs.push_back(std::move(pair));
+      continue;
+    }
+    KIV_TRY_ASSIGN(std::vector<std::string> old_files, collect_dir_files(old_root));
+    KIV_TRY_ASSIGN(std::vector<std::string> new_files, collect_dir_files(new_root));
+    // On any failure below, `dir` and the handles already in `out` are
+    // released with their contents.
+    KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
+    bool made_placeholder = false;
+    size_t i = 0, j = 0;
+    while (i < old_files.size() || j < new_files.size()) {
+      bool take_old = j == new_files.size() || (i < old_files.size() && !path_order_less(new_files[j], old_files[i]));
+      bool take_new = i == old_files.size() || (j < new_files.size() && !path_order_less(old_files[i], new_files[j]));
+      if (take_old && take_new) {
+        out.pairs.push_back({utf8_lossy(join(old_root, old_files[i])), utf8_lossy(join(new_root, new_files[j]))});
+        ++i;
+        ++j;
+      } else if (take_old) {
+        KIV_TRY_ASSIGN(std::string placeholder, create_placeholder_file(dir.path(), old_files[i]));
+        out.pairs.push_back({utf8_lossy(join(old_root, old_files[i])), utf8_lossy(placeholder)});
+        made_placeholder = true;
+        ++i;
+      } else {
+        KIV_TRY_ASSIGN(std::string placeholder, create_placeholder_file(dir.path(), new_files[j]));
+        out.pairs.push_back({utf8_lossy(placeholder), utf8_lossy(join(new_root, new_files[j]))});
+        made_placeholder = true;
+        ++j;
+      }
+    }
+    if (made_placeholder) out.placeholder_dirs.push_back(std::move(dir));
+  }
+  return out;
+}
+
+}  // namespace kiv
