@@ -139,6 +139,7 @@ namespace kiv {
 
 std::string debug_quoted(std::string_view bytes) {
   static const char hex[] = "0123456789abcdef";
+  static const char upper_hex[] = "0123456789ABCDEF";
   std::string out = "\"";
   size_t i = 0;
   while (i < bytes.size()) {
@@ -147,8 +148,8 @@ std::string debug_quoted(std::string_view bytes) {
       for (size_t k = 0; k < d.length; ++k) {
         auto c = static_cast<unsigned char>(bytes[i + k]);
         out += "\\x";
-        out += hex[c >> 4];
-        out += hex[c & 15];
+        out += upper_hex[c >> 4];
+        out += upper_hex[c & 15];
       }
     } else {
       switch (d.cp) {
@@ -159,7 +160,7 @@ std::string debug_quoted(std::string_view bytes) {
         case '\t': out += "\\t"; break;
         case 0: out += "\\0"; break;
         default:
-          if (d.cp < 0x20 || d.cp == 0x7F) {
+          if (d.cp < 0x20 || (d.cp >= 0x7F && d.cp <= 0x9F)) {
             out += "\\u{";
             if (d.cp >= 16) out += hex[d.cp >> 4];
             out += hex[d.cp & 15];

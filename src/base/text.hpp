@@ -33,7 +33,8 @@ std::optional<std::string> env_bytes(const char* name);
 namespace kiv {
 
 /// `bytes` in double quotes with quotes, backslashes and control characters
-/// escaped and invalid UTF-8 bytes written as \xNN: how a path is quoted in
+/// escaped (\n, \u{1b}, ...) and invalid UTF-8 bytes written as \xNN with
+/// upper-case digits: how a path is quoted in
 /// messages such as "... at path \"/tmp/x\"".
 std::string debug_quoted(std::string_view bytes);
 

@@ -46,7 +46,8 @@ TEST(Utf8, TrimsUnicodeWhiteSpaceOnly) {
 TEST(DebugQuoted, EscapesLikeAPathInAMessage) {
   EXPECT_EQ(debug_quoted("/tmp/.tmpAbc123"), "\"/tmp/.tmpAbc123\"");
   EXPECT_EQ(debug_quoted("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
-  EXPECT_EQ(debug_quoted("x\xFFy"), "\"x\\xffy\"");
+  EXPECT_EQ(debug_quoted("x\xFFy"), "\"x\\xFFy\"");
+  EXPECT_EQ(debug_quoted("\x1B[0m\xC2\x85"), "\"\\u{1b}[0m\\u{85}\"");
   EXPECT_EQ(debug_quoted(std::string("\x01", 1)), "\"\\u{1}\"");
 }
 

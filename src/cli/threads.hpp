@@ -1,0 +1,76 @@
+// Named threads whose result is read when they are joined, and the idle
+// worker pool of the open path.
+#pragma once
+
+#include <pthread.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "base/panic.hpp"
+
+namespace kiv {
+
+/// A started thread with a result of type T. Joining returns the result; a
+/// handle released without joining leaves the thread running, detached.
+template <class T>
+class JoinHandle {
+ public:
+  JoinHandle() = default;
+  JoinHandle(std::thread thread, std::shared_ptr<std::optional<T>> result)
+      : thread_(std::move(thread)), result_(std::move(result)) {}
+  JoinHandle(JoinHandle&&) noexcept = default;
+  JoinHandle& operator=(JoinHandle&& other) noexcept {
+    if (thread_.joinable()) thread_.detach();
+    thread_ = std::move(other.thread_);
+    result_ = std::move(other.result_);
+    return *this;
+  }
+  ~JoinHandle() {
+    if (thread_.joinable()) thread_.detach();
+  }
+
+  /// Waits for the thread and takes its result.
+  T join() {
+    thread_.join();
+    KIV_ASSERT(result_ && result_->has_value());
+    return std::move(**result_);
+  }
+
+ private:
+  std::thread thread_;
+  std::shared_ptr<std::optional<T>> result_;
+};
+
+/// Starts `body` on a new thread named `name` (at most 15 bytes). A thread
+/// that cannot be started is a broken invariant.
+template <class T>
+JoinHandle<T> spawn_named_thread(const char* name, std::function<T()> body) {
+  auto result = std::make_shared<std::optional<T>>();
+  std::thread thread;
+  try {
+    thread = std::thread([result, body = std::move(body), thread_name = std::string(name)]() mutable {
+      ::pthread_setname_np(::pthread_self(), thread_name.c_str());
+      result->emplace(body());
+    });
+  } catch (const std::system_error& e) {
+    panic(std::string("failed to spawn thread ") + name + ": " + e.what());
+  }
+  return JoinHandle<T>(std::move(thread), std::move(result));
+}
+
+/// "RayonWorker" followed by `index` in decimal.
+std::string rayon_worker_thread_name(size_t index);
+/// The same name, in the form the pool takes it.
+inline std::string rayon_worker_thread_name_shim(size_t index) { return rayon_worker_thread_name(index); }
+
+/// Builds the process-wide worker pool once: four idle threads with 10 MiB
+/// stacks named RayonWorker0 to RayonWorker3. It is given no work and lives
+/// until the process ends. Failing to start a thread is a broken invariant.
+void build_global_worker_pool();
+
+}  // namespace kiv
