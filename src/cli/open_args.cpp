@@ -1,0 +1,84 @@
+#include "cli/open_args.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "base/text.hpp"
+
+extern char** environ;
+
+namespace kiv {
+namespace {
+
+constexpr std::string_view kProcSelfFd = "/proc/self/fd/";
+
+// memfd descriptors show in /proc as "/memfd:NAME (deleted)". A regular file
+// could be named like that, so the kernel is asked too: only shmem files
+// answer F_GET_SEALS, and only memfds are shown with that prefix.
+bool names_memfd(int fd, std::string_view link_target) {
+  return link_target.starts_with("/memfd:") && ::fcntl(fd, F_GET_SEALS) >= 0;
+}
+
+}  // namespace
+
+bool has_url_prefix(std::string_view argument) {
+  for (std::string_view prefix : URL_PREFIXES)
+    if (argument.starts_with(prefix)) return true;
+  return false;
+}
+
+bool diff_pairs_contain_dir(const std::vector<std::string>& values) {
+  for (const std::string& value : values) {
+    struct stat st;
+    if (::stat(value.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  }
+  return false;
+}
+
+std::optional<int> proc_self_fd_number(std::string_view argument) {
+  if (!argument.starts_with(kProcSelfFd)) return std::nullopt;
+  std::string_view rest = argument.substr(kProcSelfFd.size());
+  bool negative = false;
+  if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
+    negative = rest.front() == '-';
+    rest.remove_prefix(1);
+  }
+  if (rest.empty()) return std::nullopt;
+  long long value = 0;
+  for (char c : rest) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+std::optional<UniqueFd> anonymous_fd_from_path(const std::string& argument) {
+  auto fd = proc_self_fd_number(argument);
+  if (!fd || argument.find('\0') != std::string::npos) return std::nullopt;
+  char target[PATH_MAX];
+  ssize_t n = ::readlink(argument.c_str(), target, sizeof target);
+  if (n < 0) return std::nullopt;
+  if (!names_memfd(*fd, std::string_view(target, static_cast<size_t>(n)))) return std::nullopt;
+  return UniqueFd(*fd);
+}
+
+std::map<std::string, std::string> capture_environment() {
+  std::map<std::string, std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view item = *entry;
+    size_t eq = item.find('=');
+    if (eq == std::string_view::npos || !is_valid_utf8(item)) continue;
+    env[std::string(item.substr(0, eq))] = std::string(item.substr(eq + 1));
+  }
+  return env;
+}
+
+}  // namespace kiv
