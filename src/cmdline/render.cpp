@@ -180,6 +180,8 @@ std::string render_usage(const Command& cmd, UsageForm form, std::span<const Usa
 
 std::string render_help(const Command& cmd, bool long_help, std::size_t width) {
   if (!cmd.is_built()) panic("help of a command that was not built");
+  // Without any long help text, --help has nothing more to show than -h.
+  long_help = long_help && cmd.long_help_exists();
   std::string out;
   if (cmd.before_help()) {
     out += wrap_text(*cmd.before_help(), width);

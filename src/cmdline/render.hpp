@@ -17,7 +17,8 @@ namespace kiv::cmdline {
 /// form built from `ids`; empty for UsageForm::None. Styled.
 std::string render_usage(const Command& cmd, UsageForm form, std::span<const UsageId> ids);
 
-/// The help output, styled: short help (-h) or long help (--help), wrapped to
+/// The help output, styled: short help (-h) or long help (--help; the same
+/// as short help when no visible argument has a long help text), wrapped to
 /// `width` columns, ending in one newline.
 std::string render_help(const Command& cmd, bool long_help, std::size_t width);
 
