@@ -89,7 +89,7 @@ void push_context_usage(std::string& out, const Command& cmd, std::span<const Us
 }
 
 // "[possible values: a, b]" for an argument with possible values.
-std::string spec_values(const Arg& arg) {
+std::string possible_values_note(const Arg& arg) {
   const std::vector<PossibleValue>& values = arg.value_parser().possible_values;
   if (!arg.takes_values() || values.empty()) return "";
   std::string out = "[possible values: ";
@@ -116,7 +116,7 @@ void push_section(std::string& out, const std::vector<const Arg*>& args, bool lo
   bool next_line = long_help;
   for (const Arg* arg : args) {
     if (next_line) break;
-    std::size_t help_width = display_width(entry_help(*arg, false)) + display_width(spec_values(*arg));
+    std::size_t help_width = display_width(entry_help(*arg, false)) + display_width(possible_values_note(*arg));
     next_line = forces_next_line(longest + 4, width, help_width);
   }
 
@@ -148,10 +148,10 @@ void push_section(std::string& out, const std::vector<const Arg*>& args, bool lo
     }
 
     std::string text = entry_help(arg, long_help);
-    std::string spec = spec_values(arg);
-    if (!spec.empty()) {
+    std::string note = possible_values_note(arg);
+    if (!note.empty()) {
       if (!text.empty()) text += long_help ? "\n\n" : " ";
-      text += spec;
+      text += note;
     }
     std::size_t available = width > column ? width - column : 0;
     out += indent_lines(wrap_text(text, available), column);
