@@ -31,7 +31,7 @@ PtySession::PtySession(const PtyOptions& options) : wait_limit_(options.wait_lim
   ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
   termios mode{};
   ::tcgetattr(slave_, &mode);
-  mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // the bytes exactly as written
+  if (!options.output_processing) mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);  // the bytes as written
   ::tcsetattr(slave_, TCSANOW, &mode);
   ::tcgetattr(slave_, &initial_mode_);
 

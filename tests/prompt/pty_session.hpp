@@ -27,6 +27,7 @@ struct PtyOptions {
   bool stdin_on_terminal = true;     // false: /dev/null
   std::string stdout_file;           // empty: the terminal
   std::string stderr_file;           // empty: the terminal
+  bool output_processing = false;    // true: LF shown as CR LF, as terminals do by default
   std::chrono::milliseconds wait_limit{10000};  // for each single wait
 };
 

@@ -166,7 +166,9 @@ class SelectTest : public ::testing::Test {
   Ending run(const PtyOptions& options, const std::vector<std::string>& keys) {
     PtySession session(options);
     for (size_t i = 0; i + 1 < keys.size(); ++i) EXPECT_TRUE(session.type(keys[i])) << "key " << i << " not taken";
-    if (!keys.empty()) EXPECT_TRUE(session.type_last(keys.back()));
+    if (!keys.empty()) {
+      EXPECT_TRUE(session.type_last(keys.back()));
+    }
     return finish(session);
   }
   Ending finish(PtySession& session) {
@@ -254,7 +256,9 @@ TEST_F(SelectTest, ColourFollowsStandardOutputNotStandardError) {
     Ending ending = run(options, {ENTER});
     EXPECT_EQ(ending.output, c.expected);
     EXPECT_EQ(ending.answers, "selected 0\n");
-    if (c.stdout_to_file) EXPECT_EQ(testing::read_file(home_.sub("stdout")), "");
+    if (c.stdout_to_file) {
+      EXPECT_EQ(testing::read_file(home_.sub("stdout")), "");
+    }
   }
 }
 
@@ -310,7 +314,9 @@ TEST_F(SelectTest, ThreeRowsShowOnePageAtATime) {
     PtyOptions options = driver(c.colour);
     options.rows = 3;
     Ending ending = run(options, c.keys);
-    if (!c.expected.empty()) EXPECT_EQ(ending.output, c.expected);
+    if (!c.expected.empty()) {
+      EXPECT_EQ(ending.output, c.expected);
+    }
     EXPECT_EQ(ending.answers, "selected " + std::to_string(c.chosen) + "\n");
     if (c.expected.empty()) {
       // Every pass redraws the paged prompt and the one item of its page.
@@ -360,6 +366,31 @@ TEST_F(SelectTest, SizeIsReadAgainAfterEachKey) {
     EXPECT_EQ(ending.answers, "error: terminal too small\n");
     EXPECT_TRUE(ending.mode_restored);
   }
+}
+
+TEST_F(SelectTest, RawOnlyForInputAndOnlyWhileWaiting) {
+  PtyOptions options = driver();
+  options.output_processing = true;
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for_raw_mode());
+  const termios before = session.initial_mode();
+  ASSERT_TRUE(before.c_oflag & OPOST);
+  ASSERT_TRUE(before.c_lflag & ECHOCTL);
+  const termios raw = session.mode();
+  EXPECT_EQ(raw.c_oflag, before.c_oflag);  // output processing untouched
+  for (tcflag_t off : {ICANON, ECHO, ECHONL, ISIG, IEXTEN}) EXPECT_EQ(raw.c_lflag & off, 0u) << std::hex << off;
+  for (tcflag_t kept : {ECHOE, ECHOK, ECHOCTL, ECHOKE}) EXPECT_EQ(raw.c_lflag & kept, before.c_lflag & kept) << kept;
+  for (tcflag_t off : {IGNBRK, BRKINT, PARMRK, ISTRIP, INLCR, IGNCR, ICRNL, IXON}) {
+    EXPECT_EQ(raw.c_iflag & off, 0u) << std::hex << off;
+  }
+  for (tcflag_t kept : {IXOFF, IUTF8}) EXPECT_EQ(raw.c_iflag & kept, before.c_iflag & kept) << kept;
+  EXPECT_EQ(raw.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(raw.c_cc[VMIN], 1);
+  EXPECT_EQ(raw.c_cc[VTIME], 0);
+  ASSERT_TRUE(session.type_last(ENTER));
+  Ending ending = finish(session);
+  EXPECT_EQ(ending.answers, "selected 0\n");
+  EXPECT_TRUE(ending.mode_restored);
 }
 
 TEST_F(SelectTest, ZeroSizeIsDrawnAs80x24) {
@@ -430,7 +461,9 @@ TEST_F(SelectTest, NothingIsDrawnWhereTheListCannotBeShown) {
     EXPECT_EQ(ending.answers, c.answers);
     EXPECT_EQ(status_text(ending.status), "exit 0");
     EXPECT_TRUE(ending.mode_restored);
-    if (c.stderr_to_file) EXPECT_EQ(testing::read_file(home_.sub("stderr")), "");
+    if (c.stderr_to_file) {
+      EXPECT_EQ(testing::read_file(home_.sub("stderr")), "");
+    }
   }
 }
 
