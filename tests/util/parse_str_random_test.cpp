@@ -55,7 +55,7 @@ TEST(ParseStrRandom, ReturnsAPrefixOfTheTextOrOfTheTrimmedText) {
   const std::uint64_t seed = seed_from_env();
   SCOPED_TRACE("KIV_RANDOM_SEED=" + std::to_string(seed));
   std::mt19937_64 rng(seed);
-  for (int i = 0; i < 20000 && !HasFailure(); ++i) {
+  for (int i = 0; i < 10000 && !HasFailure(); ++i) {
     bool bad_bytes = i % 4 == 3;
     std::string text = random_text(rng, bad_bytes);
     SCOPED_TRACE("case " + std::to_string(i) + ": " + shown(text));

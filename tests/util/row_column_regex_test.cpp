@@ -227,7 +227,7 @@ TEST(RowColumnGroupsByShape, AgreesWithTheEngine) {
                                      ":(", "(1,2)", "(3)", "(4:5)", ":6:7", "::8"};
   std::mt19937_64 rng(11);
   int matched = 0;
-  for (int i = 0; i < 20000 && !HasFailure(); ++i) {
+  for (int i = 0; i < 10000 && !HasFailure(); ++i) {
     std::string text;
     bool long_text = i % 50 == 0;
     for (size_t n = 1 + rng() % (long_text ? 400 : 12); n > 0; --n) {
@@ -249,7 +249,7 @@ TEST(RowColumnGroupsByShape, AgreesWithTheEngine) {
     EXPECT_EQ(*by_shape, by_engine);
     EXPECT_EQ(search_row_column(text), by_engine);
   }
-  EXPECT_GT(matched, 3000);  // the texts exercise the pattern, not only misses
+  EXPECT_GT(matched, 1500);  // the texts exercise the pattern, not only misses
 }
 
 TEST(SearchRowColumn, LongSpansGiveTheSameGroupsAsShortOnes) {
