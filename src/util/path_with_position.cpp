@@ -1,0 +1,181 @@
+#include "util/path_with_position.hpp"
+
+#include <limits>
+#include <vector>
+
+#include "base/fs.hpp"
+#include "base/text.hpp"
+#include "util/path_text.hpp"
+#include "util/row_column_regex.hpp"
+
+namespace kiv {
+namespace {
+
+// Optional '+', then ASCII digits only, at most 4294967295; leading zeros are
+// fine. Anything else (empty, a sign alone, '-', digits of another script,
+// an overflow) is no number.
+std::optional<std::uint32_t> parse_number(std::string_view text) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+// The length of the well-formed UTF-8 sequence at the start of `s`, or 0.
+size_t valid_sequence_length(std::string_view s) {
+  auto lead = static_cast<unsigned char>(s.front());
+  size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || length > s.size() || !is_valid_utf8(s.substr(0, length))) return 0;
+  return length;
+}
+
+// The pattern reads Unicode text, and RE2 would match no character at all at
+// a byte that is not UTF-8, which would split the name there. Each such byte
+// becomes a placeholder that plays no part in any suffix form, so the name
+// reads as if it held U+FFFD there and every offset stays the same.
+std::string with_placeholders(std::string_view name) {
+  std::string out(name);
+  size_t i = 0;
+  while (i < out.size()) {
+    size_t length = valid_sequence_length(std::string_view(out).substr(i));
+    if (length == 0) {
+      out[i] = '?';
+      length = 1;
+    }
+    i += length;
+  }
+  return out;
+}
+
+struct SuffixMatch {
+  size_t stem_end;  // in the name
+  std::string_view row;
+  std::string_view column;
+};
+
+// The leftmost match of the row/column pattern in `name`, reduced to what
+// its three groups (file name, row, column) say.
+std::optional<SuffixMatch> search_name(std::string_view name) {
+  std::string placeholders;
+  std::string_view text = name;
+  if (!is_valid_utf8(name)) {
+    placeholders = with_placeholders(name);
+    text = placeholders;
+  }
+  auto groups = search_row_column(text);
+  if (!groups) return std::nullopt;
+  return SuffixMatch{groups->name_end, name.substr(groups->row_begin, groups->row_end - groups->row_begin),
+                     name.substr(groups->column_begin, groups->column_end - groups->column_begin)};
+}
+
+// The fallback when the pattern finds nothing: the last one or two colons of
+// the untrimmed text's file name give the row and maybe the column.
+PathWithPosition split_at_colons(std::string_view text) {
+  PathWithPosition unchanged{std::string(text), std::nullopt, std::nullopt};
+  auto name = file_name(text);
+  if (!name) return unchanged;
+  size_t last = name->rfind(':');
+  if (last == std::string_view::npos) return unchanged;
+  size_t second = last == 0 ? std::string_view::npos : name->rfind(':', last - 1);
+  std::string_view rest, row_text;
+  std::optional<std::string_view> column_text;
+  if (second == std::string_view::npos) {
+    rest = name->substr(0, last);
+    row_text = name->substr(last + 1);
+  } else {
+    rest = name->substr(0, second);
+    row_text = name->substr(second + 1, last - second - 1);
+    column_text = name->substr(last + 1);
+  }
+  auto row = parse_number(row_text);
+  if (!row) return unchanged;
+  auto column = column_text ? parse_number(*column_text) : std::nullopt;
+  return {replace_last_file_name(text, *name, rest), row, column};
+}
+
+// canonicalize for a view; a text holding a NUL names nothing (the C call
+// would read only up to it).
+std::optional<std::string> try_canonicalize(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return std::nullopt;
+  auto canonical = canonicalize(std::string(path));
+  if (!canonical) return std::nullopt;
+  return std::move(*canonical);
+}
+
+// `path` made absolute through its nearest existing ancestor. Any failure to
+// canonicalise an ancestor only moves the walk one level up.
+Result<std::string> resolve_path(const std::string& path, std::string_view argument) {
+  KIV_TRY_ASSIGN(std::string cwd, with_context(current_dir(), "retrieving current directory"));
+  std::string_view probe = path;
+  std::vector<std::string_view> tail;  // the missing names, last one first
+  std::string base;
+  while (true) {
+    if (auto canonical = try_canonicalize(probe)) {
+      base = std::move(*canonical);
+      break;
+    }
+    // The working directory as read stands even where it cannot be
+    // canonicalised (an ancestor that is not searchable, say).
+    if (probe.empty() || same_components(probe, cwd)) {
+      base = cwd;
+      break;
+    }
+    KIV_TRY_ASSIGN(std::string_view name, require_file_name(probe, argument));
+    tail.push_back(name);
+    probe = parent_path(probe);
+  }
+  return push_missing_components(std::move(base), tail);
+}
+
+}  // namespace
+
+PathWithPosition PathWithPosition::parse_str(std::string_view text) {
+  std::string_view trimmed = trim_unicode_white_space(text);
+  auto name = file_name(trimmed);
+  if (!name) return {std::string(text), std::nullopt, std::nullopt};
+  if (auto match = search_name(*name)) {
+    // Text of the name before the match (when no form matches at its start)
+    // stays in the path.
+    return {replace_last_file_name(trimmed, *name, name->substr(0, match->stem_end)), parse_number(match->row),
+            parse_number(match->column)};
+  }
+  return split_at_colons(text);
+}
+
+std::string PathWithPosition::to_string(const PathFormatter& format) const {
+  std::string out = format(path);
+  if (row) {
+    out += ':';
+    out += std::to_string(*row);
+    if (column) {
+      out += ':';
+      out += std::to_string(*column);
+    }
+  }
+  return out;
+}
+
+Result<PathWithPosition> PathWithPosition::map_path(
+    const std::function<Result<std::string>(const std::string&)>& f) const {
+  KIV_TRY_ASSIGN(std::string mapped, f(path));
+  return PathWithPosition{std::move(mapped), row, column};
+}
+
+Result<std::string> parse_path_with_position(std::string_view argument) {
+  // Whatever keeps the argument from being an existing path as typed only
+  // sends it on to the suffix split; the reason is not worth reporting.
+  if (auto canonical = try_canonicalize(argument)) return path_to_string_lossy(*canonical);
+  PathWithPosition value = PathWithPosition::parse_str(argument);
+  KIV_TRY_ASSIGN(value, value.map_path([&](const std::string& path) { return resolve_path(path, argument); }));
+  return value.to_string(path_to_string_lossy);
+}
+
+std::string path_to_string_lossy(std::string_view path) { return utf8_lossy(path); }
+
+}  // namespace kiv
