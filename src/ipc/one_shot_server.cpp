@@ -1,0 +1,94 @@
+#include "ipc/one_shot_server.hpp"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/text.hpp"
+
+namespace kiv::ipc {
+namespace {
+
+constexpr int BACKLOG = 10;
+constexpr int LINGER_SECONDS = 30;
+constexpr std::string_view IO_ERROR = "io error";
+
+}  // namespace
+
+std::string handover_url(std::string_view server_name) {
+  std::string url(HANDOVER_URL_PREFIX);
+  url += server_name;
+  return url;
+}
+
+std::optional<std::string> server_name_from_handover_url(std::string_view url) {
+  if (!url.starts_with(HANDOVER_URL_PREFIX)) return std::nullopt;
+  return std::string(url.substr(HANDOVER_URL_PREFIX.size()));
+}
+
+Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
+  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return fail_last_os();
+  UniqueFd listener(fd);
+
+  KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
+  std::string name = dir.path() + "/socket";
+  // The name becomes part of a text URL, and a path that does not fit the
+  // address would be bound cut short, outside the directory.
+  if (!is_valid_utf8(name)) return fail("the one-shot server's socket path is not valid UTF-8: " + debug_quoted(name));
+  KIV_TRY_ASSIGN(UnixSocketAddress address, unix_socket_address(name));
+
+  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
+    return fail_last_os();
+  }
+  if (::listen(listener.get(), BACKLOG) != 0) return fail_last_os();
+  IpcOneShotServer server(std::move(dir), std::move(listener), name);
+  return std::pair{std::move(server), std::move(name)};
+}
+
+IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
+    : dir_(std::move(other.dir_)), listener_(std::move(other.listener_)), name_(std::exchange(other.name_, {})) {}
+
+IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept {
+  if (this != &other) {
+    close_and_remove();
+    dir_ = std::move(other.dir_);
+    listener_ = std::move(other.listener_);
+    name_ = std::exchange(other.name_, {});
+  }
+  return *this;
+}
+
+IpcOneShotServer::~IpcOneShotServer() { close_and_remove(); }
+
+void IpcOneShotServer::close_and_remove() {
+  listener_.reset();
+  if (name_.empty()) return;
+  // The directory holds the socket file alone: two calls remove both. Should
+  // anything else have appeared in it, dir_ removes the whole tree instead.
+  ::unlink(name_.c_str());
+  if (::rmdir(dir_.path().c_str()) == 0) (void)dir_.keep();
+  name_.clear();
+}
+
+Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {
+  // Whatever happens below, the listener is closed and the directory removed
+  // when `self` goes.
+  IpcOneShotServer self(std::move(*this));
+  int fd;
+  do {
+    fd = ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+  IpcReceiver connection{UniqueFd(fd)};
+
+  const linger option{1, LINGER_SECONDS};
+  if (::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
+    return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+  }
+  KIV_TRY_ASSIGN(IpcMessage first, with_context(connection.receive(), IO_ERROR));
+  return std::pair{std::move(connection), std::move(first)};
+}
+
+}  // namespace kiv::ipc

@@ -1,0 +1,63 @@
+// The rendezvous on which the editor calls kiv back: a listening socket in a
+// temporary directory of its own, named by its path, serving exactly one
+// connection.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "base/error.hpp"
+#include "base/unique_fd.hpp"
+#include "ipc/channel.hpp"
+#include "tempfs/temp.hpp"
+
+namespace kiv::ipc {
+
+/// What the hand-over URL starts with; the server's name follows verbatim.
+inline constexpr std::string_view HANDOVER_URL_PREFIX = "kiv-cli://";
+
+/// "kiv-cli://" followed by `server_name` unescaped (so an absolute name
+/// gives three slashes in a row).
+std::string handover_url(std::string_view server_name);
+
+/// The server name in a hand-over URL, or nothing when `url` is not one.
+std::optional<std::string> server_name_from_handover_url(std::string_view url);
+
+/// A listening sequenced-packet socket bound to "socket" in a new temporary
+/// directory. The socket file and its directory exist until the first
+/// message of the one connection has arrived, or until the server is
+/// dropped; then both are gone, whatever happened.
+class IpcOneShotServer {
+ public:
+  /// A new server, listening (backlog 10), with its name: the socket file's
+  /// absolute path. Fails with the temporary directory's error ("{os error}
+  /// at path \"...\""), the OS error of socket, bind or listen, or when the
+  /// path is not UTF-8 or too long for a socket address.
+  [[nodiscard]] static Result<std::pair<IpcOneShotServer, std::string>> create();
+
+  IpcOneShotServer(IpcOneShotServer&& other) noexcept;
+  IpcOneShotServer& operator=(IpcOneShotServer&& other) noexcept;
+  ~IpcOneShotServer();
+
+  /// Takes the one connection and its first message, waiting without a time
+  /// limit for both, then closes the listener and removes the directory (also
+  /// on failure). Fails with "io error: " and the failure of accept, of the
+  /// linger option or of the receive ("All senders for this socket closed"
+  /// when the peer closes without sending).
+  [[nodiscard]] Result<std::pair<IpcReceiver, IpcMessage>> accept() &&;
+
+  const std::string& name() const { return name_; }
+
+ private:
+  IpcOneShotServer(TempDir dir, UniqueFd listener, std::string name)
+      : dir_(std::move(dir)), listener_(std::move(listener)), name_(std::move(name)) {}
+  void close_and_remove();
+
+  TempDir dir_;
+  UniqueFd listener_;
+  std::string name_;  // empty once the server is gone
+};
+
+}  // namespace kiv::ipc

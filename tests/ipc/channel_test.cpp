@@ -1,0 +1,298 @@
+// Messages over real socket pairs, against kiv's own ends and against a peer
+// that writes and reads the framing with raw socket calls.
+#include "ipc/channel.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "raw_peer.hpp"
+
+namespace kiv::ipc {
+namespace {
+
+using testing::le64;
+using testing::pattern;
+using testing::peer_closed;
+using testing::read_packet;
+using testing::seqpacket_pair;
+using testing::write_packet;
+
+TransportSizes sizes() {
+  auto result = transport_sizes();
+  EXPECT_TRUE(result) << result.error().display();
+  return *result;
+}
+
+TEST(TransportSizes, DerivedFromTheSendBufferOfAFreshPair) {
+  TransportSizes defaults = transport_sizes_for(212992);
+  EXPECT_EQ(defaults.fragment, 212960u);
+  EXPECT_EQ(defaults.first_fragment, 212952u);
+  EXPECT_EQ(transport_sizes_for(10003).fragment, 9971u);
+  EXPECT_EQ(transport_sizes_for(10003).first_fragment, 9960u);  // rounded down to a multiple of 8
+
+  auto [a, b] = seqpacket_pair();
+  int value = 0;
+  socklen_t length = sizeof value;
+  ASSERT_EQ(::getsockopt(a.get(), SOL_SOCKET, SO_SNDBUF, &value, &length), 0);
+  EXPECT_EQ(sizes().send_buffer, static_cast<std::size_t>(value));
+  EXPECT_EQ(sizes().first_fragment, transport_sizes_for(static_cast<std::size_t>(value)).first_fragment);
+}
+
+TEST(IpcChannel, MessagesOfEverySizeArriveWholeWithTheirDescriptors) {
+  const TransportSizes s = sizes();
+  const std::size_t lengths[] = {0,
+                                 1,
+                                 s.first_fragment - 1,
+                                 s.first_fragment,
+                                 s.first_fragment + 1,
+                                 s.first_fragment + s.fragment,
+                                 s.first_fragment + s.fragment + 1,
+                                 5u << 20};
+  for (bool reversed : {false, true}) {
+    for (std::size_t length : lengths) {
+      SCOPED_TRACE(std::to_string(length) + (reversed ? " from the second end" : " from the first end"));
+      auto [first, second] = seqpacket_pair();
+      IpcSender sender(reversed ? std::move(second) : std::move(first));
+      IpcReceiver receiver(reversed ? std::move(first) : std::move(second));
+      auto [passed_a, kept_a] = seqpacket_pair();
+      auto [passed_b, kept_b] = seqpacket_pair();
+      const std::string payload = pattern(length);
+
+      // A large message is only delivered while the other side reads.
+      Status sent;
+      std::thread writer([&] {
+        const int fds[] = {passed_a.get(), passed_b.get()};
+        sent = sender.send(payload, fds);
+      });
+      auto message = receiver.receive();
+      writer.join();
+      ASSERT_TRUE(sent) << sent.error().display();
+      ASSERT_TRUE(message) << message.error().display();
+      EXPECT_EQ(message->payload.size(), payload.size());
+      EXPECT_TRUE(message->payload == payload);
+      ASSERT_EQ(message->channels.size(), 2u);
+      EXPECT_TRUE(message->other_descriptors.empty());
+
+      // The sender keeps its copies; the received ones are open, close-on-exec
+      // and the same sockets, in order.
+      EXPECT_EQ(::fcntl(passed_a.get(), F_GETFD) >= 0, true);
+      const int kept[] = {kept_a.get(), kept_b.get()};
+      for (std::size_t i = 0; i < 2; ++i) {
+        int fd = message->channels[i].get();
+        EXPECT_TRUE(testing::is_close_on_exec(fd));
+        ASSERT_TRUE(write_packet(fd, std::string(1, static_cast<char>('a' + i))));
+        EXPECT_EQ(read_packet(kept[i], 16).data, std::string(1, static_cast<char>('a' + i)));
+      }
+    }
+  }
+}
+
+TEST(IpcChannel, SendsTheFramingAPeerLibraryReads) {
+  const TransportSizes s = sizes();
+  auto [ours, theirs] = seqpacket_pair();
+  IpcSender sender(std::move(ours));
+  auto [passed, kept] = seqpacket_pair();
+  const int fds[] = {passed.get()};
+
+  ASSERT_TRUE(sender.send("hello", fds));
+  testing::RawPacket small = read_packet(theirs.get(), 4096);
+  EXPECT_EQ(small.data, le64(5) + "hello");
+  EXPECT_EQ(small.fds.size(), 1u);
+
+  ASSERT_TRUE(sender.send(""));
+  EXPECT_EQ(read_packet(theirs.get(), 4096).data, le64(0));  // never shorter than the header
+
+  // Over one packet: the first carries the total, exactly first_fragment
+  // bytes and the continuation end last; the rest follow on that end in
+  // packets of `fragment` bytes, and the sender closes it afterwards.
+  const std::string payload = pattern(s.first_fragment + s.fragment + 10);
+  Status sent;
+  std::thread writer([&] { sent = sender.send(payload, fds); });
+  testing::RawPacket first = read_packet(theirs.get(), s.send_buffer + 1024);
+  ASSERT_EQ(first.data.size(), 8 + s.first_fragment);
+  EXPECT_EQ(first.data.substr(0, 8), le64(payload.size()));
+  ASSERT_EQ(first.fds.size(), 2u);
+  const int continuation = first.fds[1].get();
+  std::string rest;
+  for (std::size_t expected : {s.fragment, std::size_t{10}}) {
+    testing::RawPacket part = read_packet(continuation, s.send_buffer + 1024);
+    EXPECT_EQ(part.data.size(), expected);
+    EXPECT_TRUE(part.fds.empty());
+    rest += part.data;
+  }
+  writer.join();
+  ASSERT_TRUE(sent) << sent.error().display();
+  EXPECT_TRUE(first.data.substr(8) + rest == payload);
+  EXPECT_TRUE(peer_closed(continuation, 10000));
+}
+
+TEST(IpcChannel, ReceivesWhatAPeerLibrarySends) {
+  auto [theirs, ours] = seqpacket_pair();
+  IpcReceiver receiver(std::move(ours));
+  auto [socket_passed, socket_kept] = seqpacket_pair();
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  UniqueFd pipe_read(pipe_fds[0]), pipe_write(pipe_fds[1]);
+
+  // One packet; a descriptor that is not a socket is kept apart from the channels.
+  ASSERT_TRUE(write_packet(theirs.get(), le64(3) + "abc", {pipe_read.get(), socket_passed.get()}));
+  {
+    auto message = receiver.receive();
+    ASSERT_TRUE(message) << message.error().display();
+    EXPECT_EQ(message->payload, "abc");
+    ASSERT_EQ(message->channels.size(), 1u);
+    ASSERT_EQ(message->other_descriptors.size(), 1u);
+  }
+  // Dropped with the message: the copies that arrived are closed.
+  socket_passed.reset();
+  pipe_read.reset();
+  EXPECT_TRUE(peer_closed(socket_kept.get()));
+  pollfd p{pipe_write.get(), POLLOUT, 0};
+  ASSERT_EQ(::poll(&p, 1, 0), 1);
+  EXPECT_TRUE(p.revents & POLLERR);
+
+  // In parts of any size up to the rest; the continuation end is not a channel.
+  const std::string payload = pattern(6000);
+  auto [continuation_send, continuation_receive] = seqpacket_pair();
+  auto [channel_passed, channel_kept] = seqpacket_pair();
+  ASSERT_TRUE(write_packet(theirs.get(), le64(6000) + payload.substr(0, 3000),
+                           {channel_passed.get(), continuation_receive.get()}));
+  continuation_receive.reset();
+  ASSERT_TRUE(write_packet(continuation_send.get(), payload.substr(3000, 2000)));
+  ASSERT_TRUE(write_packet(continuation_send.get(), payload.substr(5000, 999)));
+  ASSERT_TRUE(write_packet(continuation_send.get(), payload.substr(5999, 1)));
+  auto message = receiver.receive();
+  ASSERT_TRUE(message) << message.error().display();
+  EXPECT_TRUE(message->payload == payload);
+  ASSERT_EQ(message->channels.size(), 1u);
+  EXPECT_TRUE(peer_closed(continuation_send.get()));  // the receiver is done with it
+
+  ASSERT_TRUE(write_packet(theirs.get(), le64(0)));
+  message = receiver.receive();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->payload, "");
+}
+
+TEST(IpcChannel, ClosedPeersAreReported) {
+  {
+    auto [sender, receiver] = *channel();
+    { IpcSender gone = std::move(sender); }
+    auto message = receiver.receive();
+    ASSERT_FALSE(message);
+    EXPECT_EQ(message.error().display(), "All senders for this socket closed");
+  }
+  {
+    auto [sender, receiver] = *channel();
+    { IpcReceiver gone = std::move(receiver); }
+    auto sent = sender.send("x");
+    ASSERT_FALSE(sent);
+    EXPECT_EQ(sent.error().display(), "Broken pipe (os error 32)");
+  }
+  // A continuation that closes before the total has arrived; a total of 2^60
+  // must not be taken as a size to allocate.
+  for (std::uint64_t total : {std::uint64_t{10000}, std::uint64_t{1} << 60}) {
+    SCOPED_TRACE(total);
+    auto [theirs, ours] = seqpacket_pair();
+    IpcReceiver receiver(std::move(ours));
+    auto [continuation_send, continuation_receive] = seqpacket_pair();
+    ASSERT_TRUE(write_packet(theirs.get(), le64(total) + std::string(100, 'x'), {continuation_receive.get()}));
+    ASSERT_TRUE(write_packet(continuation_send.get(), std::string(100, 'y')));
+    continuation_send.reset();
+    continuation_receive.reset();
+    auto message = receiver.receive();
+    ASSERT_FALSE(message);
+    EXPECT_EQ(message.error().display(), "All senders for this socket closed");
+  }
+}
+
+TEST(IpcChannel, PacketsThatBreakTheFramingFailAndCloseTheirDescriptors) {
+  struct Case {
+    const char* what;
+    std::string packet;
+    bool with_continuation;
+    std::string continued;  // sent on the continuation channel
+    std::string error;
+    bool with_socket = true;  // a socket passed along (else the message carries none)
+  };
+  const Case cases[] = {
+      {"shorter than the header", "abc", false, "", "a received packet is too short for a message header"},
+      {"longer than its header", le64(2) + "abcd", false, "", "a received message is longer than its header says"},
+      {"parts announced without a channel", le64(100) + "ab", false, "",
+       "a received message announces more parts but brought no channel for them", false},
+      {"a part larger than the rest", le64(300) + std::string(100, 'a'), true, std::string(250, 'b'),
+       "a received message part is larger than its message announced"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto [theirs, ours] = seqpacket_pair();
+    IpcReceiver receiver(std::move(ours));
+    auto [passed, kept] = seqpacket_pair();
+    auto [continuation_send, continuation_receive] = seqpacket_pair();
+    std::vector<int> fds;
+    if (c.with_socket) fds.push_back(passed.get());
+    if (c.with_continuation) fds.push_back(continuation_receive.get());
+    ASSERT_TRUE(write_packet(theirs.get(), c.packet, fds));
+    if (!c.continued.empty()) {
+      ASSERT_TRUE(write_packet(continuation_send.get(), c.continued));
+    }
+    passed.reset();
+    auto message = receiver.receive();
+    ASSERT_FALSE(message);
+    EXPECT_EQ(message.error().display(), c.error);
+    EXPECT_TRUE(peer_closed(kept.get()));
+  }
+}
+
+TEST(IpcChannel, DescriptorCountIsBounded) {
+  std::vector<std::pair<UniqueFd, UniqueFd>> pairs;
+  std::vector<int> fds;
+  for (int i = 0; i < 70; ++i) {
+    pairs.push_back(seqpacket_pair());
+    fds.push_back(pairs.back().first.get());
+  }
+  auto [sender, receiver] = *channel();
+  auto sent = sender.send("x", std::span<const int>(fds.data(), 65));
+  ASSERT_FALSE(sent);
+  EXPECT_EQ(sent.error().display(), "a message carries at most 64 descriptors, not 65");
+  sent = sender.send(pattern(sizes().first_fragment + 1), std::span<const int>(fds.data(), 64));
+  ASSERT_FALSE(sent);
+  EXPECT_EQ(sent.error().display(), "a message too large for one packet carries at most 63 descriptors");
+  EXPECT_TRUE(testing::nothing_queued(receiver.fd()));
+
+  ASSERT_TRUE(sender.send("x", std::span<const int>(fds.data(), 64)));
+  auto message = receiver.receive();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->channels.size(), 64u);
+
+  // More than a receiver has room for: it fails, and none of those that did
+  // arrive stays open.
+  auto [theirs, ours] = seqpacket_pair();
+  ASSERT_TRUE(write_packet(theirs.get(), le64(1) + "x", fds));
+  message = IpcReceiver(std::move(ours)).receive();
+  ASSERT_FALSE(message);
+  EXPECT_EQ(message.error().display(), "a received message carried more than 64 descriptors");
+  for (auto& [passed, kept] : pairs) passed.reset();
+  for (auto& [passed, kept] : pairs) EXPECT_TRUE(peer_closed(kept.get()));
+}
+
+TEST(UnixSocketAddress, FitsTheAddressOrFailsClearly) {
+  const std::string longest = "/" + std::string(106, 'a');
+  auto address = unix_socket_address(longest);
+  ASSERT_TRUE(address);
+  EXPECT_EQ(address->length, 2u + 107u + 1u);
+  EXPECT_EQ(std::string(address->address.sun_path), longest);
+
+  auto too_long = unix_socket_address(longest + "b");
+  ASSERT_FALSE(too_long);
+  EXPECT_EQ(too_long.error().display(),
+            "socket path is too long for a Unix socket address (108 bytes, at most 107): \"" + longest + "b\"");
+  auto with_nul = unix_socket_address(std::string("/tmp/a\0b", 8));
+  ASSERT_FALSE(with_nul);
+  EXPECT_EQ(with_nul.error().display(), "socket path contains a NUL byte: \"/tmp/a\\0b\"");
+}
+
+}  // namespace
+}  // namespace kiv::ipc

@@ -1,0 +1,185 @@
+// The one-shot server: its name, its one connection, and that its directory
+// is gone afterwards whatever happened.
+#include "ipc/one_shot_server.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "ipc/messages.hpp"
+#include "raw_peer.hpp"
+#include "test_support.hpp"
+
+namespace kiv::ipc {
+namespace {
+
+class OneShotServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
+    ::setenv("TMPDIR", dir_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (saved_tmpdir_)
+      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+  std::pair<IpcOneShotServer, std::string> create() {
+    auto created = IpcOneShotServer::create();
+    if (!created) ADD_FAILURE() << created.error().display();
+    return std::move(*created);
+  }
+  static std::string directory_of(const std::string& name) { return name.substr(0, name.rfind('/')); }
+  static bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+  }
+
+  kiv::testing::ScopedTempDir dir_;
+  std::optional<std::string> saved_tmpdir_;
+};
+
+TEST_F(OneShotServerTest, ListensOnASocketInADirectoryOfItsOwn) {
+  auto [server, name] = create();
+  EXPECT_EQ(server.name(), name);
+  EXPECT_TRUE(std::regex_match(name, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}/socket"))) << name;
+  struct stat st;
+  ASSERT_EQ(::lstat(name.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(handover_url(name), "kiv-cli://" + name);
+  EXPECT_EQ(handover_url(name).substr(0, 13), "kiv-cli:///tm");
+  EXPECT_EQ(server_name_from_handover_url(handover_url(name)), name);
+  EXPECT_EQ(server_name_from_handover_url("kiv://x"), std::nullopt);
+
+  // It is a sequenced-packet listener: a stream client is refused.
+  kiv::UniqueFd stream(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  auto address = *unix_socket_address(name);
+  EXPECT_NE(::connect(stream.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length), 0);
+  EXPECT_EQ(errno, EPROTOTYPE);
+}
+
+TEST_F(OneShotServerTest, TakesTheHandshakeAndLeavesNothingBehind) {
+  auto [server, name] = create();
+  auto connection = IpcSender::connect(name);
+  ASSERT_TRUE(connection) << connection.error().display();
+  auto requests = *channel();
+  auto responses = *channel();
+  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(requests.first), std::move(responses.second)}));
+
+  auto accepted = std::move(server).accept();
+  ASSERT_TRUE(accepted) << accepted.error().display();
+  EXPECT_FALSE(exists(directory_of(name)));
+  EXPECT_TRUE(testing::is_close_on_exec(accepted->first.fd()));
+  auto handshake = decode_handshake(std::move(accepted->second));
+  ASSERT_TRUE(handshake) << handshake.error().display();
+
+  ASSERT_TRUE(send_request(handshake->requests, CliRequest{CliRequest::DebugState{}}));
+  auto request = receive_request(requests.second);
+  ASSERT_TRUE(request);
+  EXPECT_EQ(*request, CliRequest{CliRequest::DebugState{}});
+  ASSERT_TRUE(send_response(responses.first, CliResponse{CliResponse::Exit{7}}));
+  auto response = receive_response(handshake->responses);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(*response, CliResponse{CliResponse::Exit{7}});
+
+  // Once taken, nobody can connect any more.
+  auto late = IpcSender::connect(name);
+  ASSERT_FALSE(late);
+  EXPECT_EQ(late.error().display(), "No such file or directory (os error 2)");
+}
+
+TEST_F(OneShotServerTest, DirectoryIsGoneWhateverHappens) {
+  // Dropped without a connection.
+  std::string name;
+  {
+    auto [server, created_name] = create();
+    name = created_name;
+    IpcOneShotServer moved = std::move(server);  // a moved-from server removes nothing twice
+  }
+  EXPECT_FALSE(exists(directory_of(name)));
+
+  // A client that connects and closes without sending.
+  {
+    auto [server, created_name] = create();
+    name = created_name;
+    { auto connection = IpcSender::connect(name); }
+    auto accepted = std::move(server).accept();
+    ASSERT_FALSE(accepted);
+    EXPECT_EQ(accepted.error().display(), "io error: All senders for this socket closed");
+    EXPECT_FALSE(exists(directory_of(name)));
+  }
+
+  // A failed accept: no descriptor is free for the connection.
+  {
+    auto [server, created_name] = create();
+    name = created_name;
+    auto connection = IpcSender::connect(name);
+    ASSERT_TRUE(connection);
+    int lowest_free = ::dup(0);
+    ::close(lowest_free);
+    rlimit saved;
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(lowest_free);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    auto accepted = std::move(server).accept();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_FALSE(accepted);
+    EXPECT_EQ(accepted.error().display(), "io error: Too many open files (os error 24)");
+    EXPECT_FALSE(exists(directory_of(name)));
+  }
+}
+
+TEST_F(OneShotServerTest, RelativeTmpdirStillGivesAnAbsoluteName) {
+  std::string cwd = std::filesystem::current_path();
+  ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+  std::filesystem::create_directory("rel");
+  ::setenv("TMPDIR", "rel", 1);
+  auto created = IpcOneShotServer::create();
+  ::setenv("TMPDIR", "", 1);
+  auto in_cwd = IpcOneShotServer::create();
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  ASSERT_TRUE(created) << created.error().display();
+  EXPECT_TRUE(std::regex_match(created->second, std::regex(dir_.path() + "/rel/\\.tmp[A-Za-z0-9]{6}/socket")));
+  ASSERT_TRUE(in_cwd) << in_cwd.error().display();
+  EXPECT_TRUE(std::regex_match(in_cwd->second, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}/socket")));
+}
+
+TEST_F(OneShotServerTest, CreationFailuresAreErrorsAndLeaveNoDirectory) {
+  struct Case {
+    const char* what;
+    std::string tmpdir;
+    std::string error_pattern;
+  };
+  const std::string long_dir = dir_.sub(std::string(100 - dir_.path().size(), 'l'));
+  const std::string bad_dir = dir_.sub("\xFF");
+  std::filesystem::create_directory(long_dir);
+  std::filesystem::create_directory(bad_dir);
+  const Case cases[] = {
+      {"missing", dir_.sub("missing"),
+       "No such file or directory \\(os error 2\\) at path \"" + dir_.path() + "/missing/\\.tmp[A-Za-z0-9]{6}\""},
+      {"too long", long_dir,
+       "socket path is too long for a Unix socket address \\(119 bytes, at most 107\\): \".*/socket\""},
+      {"not UTF-8", bad_dir, "the one-shot server's socket path is not valid UTF-8: \".*\\\\xff/\\.tmp.*/socket\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    auto created = IpcOneShotServer::create();
+    ASSERT_FALSE(created);
+    EXPECT_TRUE(std::regex_match(created.error().display(), std::regex(c.error_pattern)))
+        << created.error().display();
+    if (std::filesystem::exists(c.tmpdir)) {
+      EXPECT_TRUE(std::filesystem::is_empty(c.tmpdir));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kiv::ipc
