@@ -87,7 +87,7 @@ TEST(EncodeRequest, TextsThatAreNotUtf8FailBeforeAnythingIsSent) {
   bad_path.paths = {"a\xC3"};
   result = encode_request(CliRequest{bad_path});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().display(), "text is not valid UTF-8: \"a\\xc3\"");
+  EXPECT_EQ(result.error().display(), "text is not valid UTF-8: \"a\\xC3\"");
 
   auto [sender, receiver] = *channel();
   auto sent = send_request(sender, CliRequest{bad_cwd});

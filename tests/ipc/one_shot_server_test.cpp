@@ -166,7 +166,7 @@ TEST_F(OneShotServerTest, CreationFailuresAreErrorsAndLeaveNoDirectory) {
        "No such file or directory \\(os error 2\\) at path \"" + dir_.path() + "/missing/\\.tmp[A-Za-z0-9]{6}\""},
       {"too long", long_dir,
        "socket path is too long for a Unix socket address \\(119 bytes, at most 107\\): \".*/socket\""},
-      {"not UTF-8", bad_dir, "the one-shot server's socket path is not valid UTF-8: \".*\\\\xff/\\.tmp.*/socket\""},
+      {"not UTF-8", bad_dir, "the one-shot server's socket path is not valid UTF-8: \".*\\\\xFF/\\.tmp.*/socket\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
