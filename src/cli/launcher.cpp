@@ -13,7 +13,12 @@
 #include "base/text.hpp"
 #include "cli/bundle.hpp"
 #include "cli/command_line.hpp"
+#include "cli/copy.hpp"
+#include "cli/exchange.hpp"
 #include "cli/flatpak.hpp"
+#include "cli/launch.hpp"
+#include "cli/open_request.hpp"
+#include "cli/threads.hpp"
 #include "paths/data_dir.hpp"
 #include "util/root_refusal.hpp"
 
@@ -95,11 +100,37 @@ Status run_launcher(const std::vector<std::string>& args) {
   if (parsed.system_specs) return not_built("--system-specs");
   if (parsed.uninstall) return not_built("--uninstall");
 
-  // 11. The open path: request assembly, worker pool, threads, launch, joins.
-  // 12. The end: the editor's reported status, or success.
-  // PLACEHOLDER(open path).
-  (void)editor_path;
-  return not_built("opening files in the editor");
+  // 11. The open path.
+  return run_open_path(parsed, editor_path);
+}
+
+Status run_open_path(const ArgsKind& args, const std::string& editor_path) {
+  // 11.1 The request and its resources; nothing has talked to the editor yet.
+  KIV_TRY_ASSIGN(OpenRequest request, assemble_open_request(args, ::isatty(STDOUT_FILENO)));
+  SharedExitStatusSlot slot = request.context.exit_status_slot;
+
+  // 11.2 The idle worker pool, then 11.3 the threads, in this order.
+  build_global_worker_pool();
+  JoinHandle<Status> receiver = spawn_cli_receiver(std::move(request.context));
+  std::optional<JoinHandle<Status>> stdin_forwarder;
+  if (request.stdin_target) stdin_forwarder = spawn_stdin_forwarder(std::move(*request.stdin_target));
+  auto relays = spawn_anonymous_fd_relays(std::move(request.relay_pairs));
+
+  // 11.4 The launch. A foreground editor's own status is not ours: only what
+  // the editor reported through the exchange counts, if it did by now.
+  if (args.foreground) {
+    KIV_TRY(run_app_foreground(editor_path, std::move(request.url), args.user_data_dir));
+  } else {
+    KIV_TRY(send_url_or_spawn_app(editor_path, std::move(request.url), args.user_data_dir));
+    // 11.5 Joins in their fixed order; the first failure is the run's error.
+    KIV_TRY(receiver.join());
+    if (stdin_forwarder) KIV_TRY(stdin_forwarder->join());
+    for (auto& relay : relays) KIV_TRY(relay.join());
+  }
+
+  // 12. The editor's reported status, passed on unchanged.
+  if (auto status = slot->take()) exit_process(*status);
+  return {};
 }
 
 void exit_process(int status) {

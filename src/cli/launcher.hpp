@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "cli/args_kind.hpp"
 
 namespace kiv {
 
@@ -15,6 +16,11 @@ void prepare_process();
 /// The whole of one invocation, given every process argument as raw bytes.
 /// Several steps end the process themselves instead of returning.
 [[nodiscard]] Status run_launcher(const std::vector<std::string>& args);
+
+/// Steps 11 and 12 of run_launcher: assembles the request, starts the pool
+/// and the threads, launches the editor, joins, and ends the process with
+/// the editor's reported status when there is one.
+[[nodiscard]] Status run_open_path(const ArgsKind& args, const std::string& editor_path);
 
 /// Runs run_launcher and ends the process: status 0 on success, else the
 /// one-line "error: " report on standard error and status 1.

@@ -1,0 +1,85 @@
+#include "cli/exchange.hpp"
+
+#include <unistd.h>
+
+#include <memory>
+
+#include "base/fs.hpp"
+#include "base/io.hpp"
+#include "prompt/open_behavior_prompt.hpp"
+
+namespace kiv {
+namespace {
+
+ipc::CliRequest build_request(CliReceiverContext& context, std::optional<std::string> cwd) {
+  if (context.debug_state) return {ipc::CliRequest::DebugState{}};
+  return {ipc::CliRequest::Open{
+      .paths = std::move(context.paths),
+      .urls = std::move(context.urls),
+      .diff_paths = std::move(context.diff_paths),
+      .diff_has_directory = context.diff_has_directory,
+      .reserved_text = std::nullopt,
+      .wait = context.wait,
+      .open_behavior = context.open_behavior,
+      .env = std::move(context.env),
+      .user_data_dir = std::move(context.user_data_dir),
+      .dev_container = context.dev_container,
+      .cwd = std::move(cwd),
+  }};
+}
+
+// One write per message, its newline included, so that nothing splits it.
+// A stream nobody reads any more is no reason to stop the editor's work.
+void relay(int fd, const std::string& message) {
+  std::string line;
+  line.reserve(message.size() + 1);
+  line += message;
+  line += '\n';
+  (void)write_all(fd, line);
+}
+
+}  // namespace
+
+ipc::DefaultOpenBehavior choose_default_open_behavior() {
+  return ask_open_behavior() == 0 ? ipc::DefaultOpenBehavior::ExistingWindow : ipc::DefaultOpenBehavior::NewWindow;
+}
+
+Status run_cli_receiver(CliReceiverContext context) {
+  constexpr const char* kAfterSpawn = "Handshake after Kiv spawn";
+  // 1-2. The editor's connection and its Handshake; the connection closes
+  // as soon as the Handshake is read.
+  auto accepted = std::move(context.one_shot_server).accept();
+  if (!accepted) return fail(std::move(accepted.error()).add_context(kAfterSpawn));
+  auto handshake = ipc::decode_handshake(std::move(accepted->second));
+  accepted->first = ipc::IpcReceiver(UniqueFd());
+  if (!handshake) return fail(std::move(handshake.error()).add_context(kAfterSpawn));
+
+  // 3-5. The request, with the working directory when it can be read.
+  std::optional<std::string> cwd;
+  if (auto dir = current_dir()) cwd = std::move(*dir);
+  KIV_TRY(ipc::send_request(handshake->requests, build_request(context, std::move(cwd))));
+
+  // 6. Relay until Exit or until the channel closes or garbles.
+  for (;;) {
+    auto response = ipc::receive_response(handshake->responses);
+    if (!response) return {};
+    if (auto* out = std::get_if<ipc::CliResponse::Stdout>(&response->value)) {
+      relay(STDOUT_FILENO, out->message);
+    } else if (auto* err = std::get_if<ipc::CliResponse::Stderr>(&response->value)) {
+      relay(STDERR_FILENO, err->message);
+    } else if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
+      context.exit_status_slot->store(exit->status);
+      return {};
+    } else if (std::holds_alternative<ipc::CliResponse::PromptOpenBehavior>(response->value)) {
+      KIV_TRY(ipc::send_request(handshake->requests,
+                                {ipc::CliRequest::SetOpenBehavior{.choice = choose_default_open_behavior()}}));
+    }
+  }
+}
+
+JoinHandle<Status> spawn_cli_receiver(CliReceiverContext context) {
+  auto owned = std::make_shared<CliReceiverContext>(std::move(context));
+  return spawn_named_thread<Status>("CliReceiver", [owned] { return run_cli_receiver(std::move(*owned)); });
+}
+
+}  // namespace kiv
