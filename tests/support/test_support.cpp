@@ -159,6 +159,8 @@ RunResult run_process(const RunOptions& options) {
 
 std::string kiv_binary() { return KIV_BINARY_PATH; }
 
+std::string stand_in_editor_binary() { return KIV_STAND_IN_PATH; }
+
 std::map<std::string, std::string> kiv_env(const std::string& home) {
   std::map<std::string, std::string> env = {
       {"HOME", home},

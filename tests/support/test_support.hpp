@@ -56,6 +56,10 @@ RunResult run_process(const RunOptions& options);
 /// The built kiv executable.
 std::string kiv_binary();
 
+/// The built stand-in editor (build/libexec/kiv-editor, where kiv's bundle
+/// detection finds it from build/bin/kiv).
+std::string stand_in_editor_binary();
+
 /// An environment for running kiv inside `home`: HOME, TMPDIR, the XDG
 /// directories and the data directory all under it, KIV_ALLOW_ROOT=true and a
 /// plain PATH. Creates the directories.
