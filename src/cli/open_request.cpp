@@ -100,7 +100,9 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
 
   // 9. The positional arguments, in order.
   const auto& positional = args.paths_with_position;
-  std::set<int> relayed;
+  // The memory-file descriptors the request owns so far: a later mention of
+  // one of them must not take it over a second time.
+  std::set<int> owned;
   for (const std::string& argument : positional) {
     if (has_url_prefix(argument)) {
       context.urls.push_back(argument);
@@ -111,12 +113,15 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
       // The same descriptor named twice must not be owned (and closed) twice,
       // nor read by two threads sharing one file position: a later mention
       // reads the memory file afresh through its own open description.
-      if (!relayed.insert(source->get()).second) {
+      if (owned.contains(source->get())) {
         source->release();
         source = UniqueFd(::open(argument.c_str(), O_RDONLY | O_CLOEXEC));
         if (!*source) return fail_last_os();
       }
       KIV_TRY_ASSIGN(UniqueFd destination, kept_temp_file(context.paths));
+      // The reopened descriptor is a memory file too and may have taken a
+      // number that a later argument names.
+      owned.insert(source->get());
       request.relay_pairs.emplace_back(std::move(*source), std::move(destination));
     } else {
       KIV_TRY_ASSIGN(std::string resolved, parse_path_with_position(argument));

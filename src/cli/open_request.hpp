@@ -46,7 +46,7 @@ ipc::OpenBehavior open_behavior_from_flags(const ArgsKind& args);
 
 /// Where kiv's documentation says what became of dev servers: the README's
 /// section on what kiv does not do.
-inline constexpr const char* REMOTE_DEVELOPMENT_DOCS = "README.md#what-kiv-does-not-do";
+inline constexpr const char* REMOTE_DEVELOPMENT_DOCS = "README.md#what-kiv-does-not-do-yet";
 
 /// Assembles the open request from `args`, in this order: the one-shot
 /// server ("Handshake before Kiv spawn" over its error), the URL, the open
