@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "pty_session.hpp"
 #include "open_behavior_reference.hpp"
+#include "pty_session.hpp"
 #include "test_support.hpp"
 #include "tmux_session.hpp"
 
@@ -169,7 +169,7 @@ TEST(KivPrompt, KeysChooseTheAnswerSent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(joined(c.keys));
     KivRun run({});
-    type_keys(run.tmux(), c.keys);
+    ASSERT_NO_FATAL_FAILURE(type_keys(run.tmux(), c.keys));
     ASSERT_TRUE(run.wait());
     EXPECT_EQ(run.answers(), std::vector<int>{c.answer});
     EXPECT_EQ(run.status(), "0\n");
@@ -183,10 +183,10 @@ TEST(KivPrompt, TwoQuestionsAreAnsweredInOrder) {
   options.prompts = 2;
   KivRun run(options);
   TmuxSession& tmux = run.tmux();
-  type_keys(tmux, {"Down", "Enter"});
+  ASSERT_NO_FATAL_FAILURE(type_keys(tmux, {"Down", "Enter"}));
   // The second list is drawn only once the first answer has gone out.
   ASSERT_TRUE(TmuxSession::wait_until([&] { return count_of(tmux.stream(), HIDE) == 2; }));
-  type_keys(tmux, {"Enter"});
+  ASSERT_NO_FATAL_FAILURE(type_keys(tmux, {"Enter"}));
   ASSERT_TRUE(run.wait());
   EXPECT_EQ(run.answers(), (std::vector<int>{1, 0}));
   EXPECT_EQ(run.status(), "0\n");
@@ -237,7 +237,7 @@ TEST(KivPrompt, BytesWrittenAreTheListsStreams) {
     options.redirections = c.redirections;
     options.before = "stty -opost;";
     KivRun run(options);
-    type_keys(run.tmux(), c.keys);
+    ASSERT_NO_FATAL_FAILURE(type_keys(run.tmux(), c.keys));
     ASSERT_TRUE(run.wait());
     EXPECT_EQ(run.tmux().stream(), c.stream);
     EXPECT_EQ(run.answers(), std::vector<int>{c.answer});

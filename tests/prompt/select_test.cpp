@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "pty_session.hpp"
 #include "open_behavior_reference.hpp"
+#include "pty_session.hpp"
 #include "test_support.hpp"
 
 namespace kiv {
