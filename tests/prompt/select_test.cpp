@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "open_behavior_reference.hpp"
 #include "pty_session.hpp"
 #include "test_support.hpp"
 
@@ -20,62 +21,7 @@ namespace {
 using testing::PtyOptions;
 using testing::PtySession;
 using testing::ScopedTempDir;
-
-// The reference streams for the open-behaviour list at 80 x 24, and at
-// 3 rows without colour.
-const std::string COLOUR_DOWN_ENTER =
-    "\x1b[?25lConfigure default behavior for \x1b[34mkiv <path>\x1b[0m\n"
-    "You can change this later in Kiv settings:\n"
-    "> Add to existing Kiv window (\x1b[34mkiv --existing\x1b[0m)\n"
-    "  Open a new window (\x1b[34mkiv --classic\x1b[0m)\n"
-    "\x1b[2A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[2A  Add to existing Kiv window (\x1b[34mkiv --existing\x1b[0m)\n"
-    "> Open a new window (\x1b[34mkiv --classic\x1b[0m)\n"
-    "\x1b[4A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[4AConfigure default behavior for \x1b[34mkiv <path>\x1b[0m\n"
-    "You can change this later in Kiv settings: Open a new window (\x1b[34mkiv --classic\x1b[0m)\n"
-    "\x1b[?25h";
-const std::string COLOUR_ENTER =
-    "\x1b[?25lConfigure default behavior for \x1b[34mkiv <path>\x1b[0m\n"
-    "You can change this later in Kiv settings:\n"
-    "> Add to existing Kiv window (\x1b[34mkiv --existing\x1b[0m)\n"
-    "  Open a new window (\x1b[34mkiv --classic\x1b[0m)\n"
-    "\x1b[4A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[4AConfigure default behavior for \x1b[34mkiv <path>\x1b[0m\n"
-    "You can change this later in Kiv settings: Add to existing Kiv window (\x1b[34mkiv --existing\x1b[0m)\n"
-    "\x1b[?25h";
-const std::string PLAIN_DOWN_ENTER =
-    "\x1b[?25lConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings:\n"
-    "> Add to existing Kiv window (kiv --existing)\n"
-    "  Open a new window (kiv --classic)\n"
-    "\x1b[2A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[2A  Add to existing Kiv window (kiv --existing)\n"
-    "> Open a new window (kiv --classic)\n"
-    "\x1b[4A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[4AConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: Open a new window (kiv --classic)\n"
-    "\x1b[?25h";
-const std::string PLAIN_ENTER =
-    "\x1b[?25lConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings:\n"
-    "> Add to existing Kiv window (kiv --existing)\n"
-    "  Open a new window (kiv --classic)\n"
-    "\x1b[4A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[4AConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: Add to existing Kiv window (kiv --existing)\n"
-    "\x1b[?25h";
-const std::string PLAIN_PAGED_DOWN_ENTER =
-    "\x1b[?25lConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: [Page 1/2] \n"
-    "> Add to existing Kiv window (kiv --existing)\n"
-    "\x1b[3A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[3AConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: [Page 2/2] \n"
-    "> Open a new window (kiv --classic)\n"
-    "\x1b[3A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[3AConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: Open a new window (kiv --classic)\n"
-    "\x1b[?25h";
-const std::string PLAIN_PAGED_ENTER =
-    "\x1b[?25lConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: [Page 1/2] \n"
-    "> Add to existing Kiv window (kiv --existing)\n"
-    "\x1b[3A\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\r\x1b[2K\x1b[1B\x1b[3AConfigure default behavior for kiv <path>\n"
-    "You can change this later in Kiv settings: Add to existing Kiv window (kiv --existing)\n"
-    "\x1b[?25h";
+using namespace testing::reference;
 
 const std::string HIDE = "\x1b[?25l";
 const std::string SHOW = "\x1b[?25h";

@@ -2,9 +2,9 @@
 // would: the answers, what the screen shows, and the terminal afterwards.
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 #include "test_support.hpp"
+#include "open_behavior_reference.hpp"
 #include "tmux_session.hpp"
 
 namespace kiv {
@@ -14,21 +14,7 @@ using testing::ScopedTempDir;
 using testing::shell_quote;
 using testing::TmuxSession;
 
-const std::vector<std::string> PROMPT_SHOWN = {
-    "Configure default behavior for kiv <path>",
-    "You can change this later in Kiv settings:",
-    "> Add to existing Kiv window (kiv --existing)",
-    "  Open a new window (kiv --classic)",
-};
-
-// Whether `word` stands alone (between blanks or line ends) in `text`.
-bool has_word(const std::string& text, const std::string& word) {
-  std::istringstream words(text);
-  for (std::string w; words >> w;) {
-    if (w == word) return true;
-  }
-  return false;
-}
+const std::vector<std::string>& PROMPT_SHOWN = testing::reference::LIST_SHOWN;
 
 class TmuxPromptTest : public ::testing::Test {
  protected:
@@ -123,10 +109,8 @@ TEST_F(TmuxPromptTest, ScreenShowsTheListThenTheChoice) {
 
 TEST_F(TmuxPromptTest, ThreeRowsPageWithLeftAndRight) {
   TmuxSession tmux(dir_.path(), 3, 80, ask());
-  const std::vector<std::string> page1 = {"You can change this later in Kiv settings: [Page 1/2]",
-                                          "> Add to existing Kiv window (kiv --existing)", ""};
-  const std::vector<std::string> page2 = {"You can change this later in Kiv settings: [Page 2/2]",
-                                          "> Open a new window (kiv --classic)", ""};
+  const std::vector<std::string>& page1 = testing::reference::PAGE_1_SHOWN;
+  const std::vector<std::string>& page2 = testing::reference::PAGE_2_SHOWN;
   ASSERT_TRUE(tmux.wait_for_raw_mode());
   EXPECT_EQ(tmux.screen(), page1);
   ASSERT_TRUE(tmux.press("Right"));
@@ -169,7 +153,7 @@ TEST_F(TmuxPromptTest, CtrlCEndsByInterruptAndLeavesTheTerminalAsItWas) {
   const std::string mode = testing::read_file(after);
   EXPECT_EQ(mode, testing::read_file(before));
   for (const char* flag : {"icanon", "echo", "isig", "icrnl", "ixon"}) {
-    EXPECT_TRUE(has_word(mode, flag)) << flag << " in " << mode;
+    EXPECT_TRUE(testing::has_word(mode, flag)) << flag << " in " << mode;
   }
   EXPECT_TRUE(tmux.cursor_visible());
   // The list stays where it was drawn.

@@ -29,6 +29,14 @@ std::string shell_quote(const std::string& text) {
   return quoted + "'";
 }
 
+bool has_word(const std::string& text, const std::string& word) {
+  std::istringstream words(text);
+  for (std::string w; words >> w;) {
+    if (w == word) return true;
+  }
+  return false;
+}
+
 TmuxSession::TmuxSession(const std::string& dir, unsigned short rows, unsigned short columns,
                          const std::string& command)
     : dir_(dir), socket_(dir + "/tmux.sock"), stream_path_(dir + "/tmux.stream") {

@@ -56,4 +56,8 @@ class TmuxSession {
 /// `text` quoted for sh.
 std::string shell_quote(const std::string& text);
 
+/// Whether `word` stands alone (between blanks or line ends) in `text`, as a
+/// flag does in the output of `stty -a`.
+bool has_word(const std::string& text, const std::string& word);
+
 }  // namespace kiv::testing
