@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "base/fs.hpp"
@@ -38,6 +39,43 @@ void relay(int fd, const std::string& message) {
   (void)write_all(fd, line);
 }
 
+// Writes a Stdout or Stderr response to its stream; false for any other.
+bool relay_output(const ipc::CliResponse& response) {
+  if (auto* out = std::get_if<ipc::CliResponse::Stdout>(&response.value)) {
+    relay(STDOUT_FILENO, out->message);
+    return true;
+  }
+  if (auto* err = std::get_if<ipc::CliResponse::Stderr>(&response.value)) {
+    relay(STDERR_FILENO, err->message);
+    return true;
+  }
+  return false;
+}
+
+// Whether a failed send means the editor has closed its end of the requests
+// channel (it may still have queued responses for us).
+bool editor_gone(const Error& error) {
+  auto code = error.os_code();
+  return code && (*code == EPIPE || *code == ECONNRESET);
+}
+
+// After a send failed because the editor closed its request end, what it
+// sent before closing is still queued on the responses channel: relay it,
+// and take its Exit if it sent one, so that a status the editor reported is
+// never lost. Without an Exit the failed send stays the result.
+Status drain_after_failed_send(CliReceiverContext& context, const ipc::IpcReceiver& responses, Error send_error) {
+  for (;;) {
+    auto response = ipc::receive_response(responses);
+    if (!response) return fail(std::move(send_error));
+    if (relay_output(*response)) continue;
+    if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
+      context.exit_status_slot->store(exit->status);
+      return {};
+    }
+    // A question asked of a kiv that can no longer answer is passed over.
+  }
+}
+
 }  // namespace
 
 ipc::DefaultOpenBehavior choose_default_open_behavior() {
@@ -57,22 +95,26 @@ Status run_cli_receiver(CliReceiverContext context) {
   // 3-5. The request, with the working directory when it can be read.
   std::optional<std::string> cwd;
   if (auto dir = current_dir()) cwd = std::move(*dir);
-  KIV_TRY(ipc::send_request(handshake->requests, build_request(context, std::move(cwd))));
+  if (auto sent = ipc::send_request(handshake->requests, build_request(context, std::move(cwd))); !sent) {
+    if (!editor_gone(sent.error())) return sent;
+    return drain_after_failed_send(context, handshake->responses, std::move(sent.error()));
+  }
 
   // 6. Relay until Exit or until the channel closes or garbles.
   for (;;) {
     auto response = ipc::receive_response(handshake->responses);
     if (!response) return {};
-    if (auto* out = std::get_if<ipc::CliResponse::Stdout>(&response->value)) {
-      relay(STDOUT_FILENO, out->message);
-    } else if (auto* err = std::get_if<ipc::CliResponse::Stderr>(&response->value)) {
-      relay(STDERR_FILENO, err->message);
-    } else if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
+    if (relay_output(*response)) continue;
+    if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
       context.exit_status_slot->store(exit->status);
       return {};
     } else if (std::holds_alternative<ipc::CliResponse::PromptOpenBehavior>(response->value)) {
-      KIV_TRY(ipc::send_request(handshake->requests,
-                                {ipc::CliRequest::SetOpenBehavior{.choice = choose_default_open_behavior()}}));
+      auto sent = ipc::send_request(handshake->requests,
+                                    {ipc::CliRequest::SetOpenBehavior{.choice = choose_default_open_behavior()}});
+      if (!sent) {
+        if (!editor_gone(sent.error())) return sent;
+        return drain_after_failed_send(context, handshake->responses, std::move(sent.error()));
+      }
     }
   }
 }

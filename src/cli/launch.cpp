@@ -56,6 +56,10 @@ void write_os_error(int fd, int err) {
 [[noreturn]] void run_detached_child(const CStrings& argv, const CStrings& envp, const std::string& quoted_path) {
   // The environment prepared before the fork already holds KIV_FORCE_CLI_MODE.
   environ = const_cast<char**>(envp.pointers.data());
+  // kiv ignores SIGPIPE for itself; an ignored disposition would survive the
+  // exec and reach the editor and every program it starts, so the editor
+  // gets the default back, as a foreground editor does.
+  ::signal(SIGPIPE, SIG_DFL);
   if (::setsid() < 0) {
     int err = errno;
     write_str(2, "failed to setsid: ");

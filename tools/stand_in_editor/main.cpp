@@ -160,6 +160,9 @@ void serve(const Record& record, Listener& listener, std::uint32_t idle_millis, 
 
 int stand_in_main(int argc, char** argv) {
   std::vector<bool> stdio_open = settle_standard_descriptors();
+  struct sigaction inherited_sigpipe {};
+  ::sigaction(SIGPIPE, nullptr, &inherited_sigpipe);
+  const bool sigpipe_ignored = inherited_sigpipe.sa_handler == SIG_IGN;
   ::signal(SIGPIPE, SIG_IGN);
   auto record = Record::open_from_env();
   if (!record) {
@@ -177,7 +180,8 @@ int stand_in_main(int argc, char** argv) {
                      {"cwd", cwd ? bytes_json(*cwd) : json(nullptr)},
                      {"force_cli_mode", force_cli_mode ? bytes_json(*force_cli_mode) : json(nullptr)},
                      {"stdio_open", stdio_open},
-                     {"session_leader", ::getsid(0) == ::getpid()}});
+                     {"session_leader", ::getsid(0) == ::getpid()},
+                     {"sigpipe_ignored", sigpipe_ignored}});
 
   auto fail_start = [&](const char* stage, const std::string& text, int status) {
     record->write(json{{"event", "error"}, {"session", nullptr}, {"stage", stage}, {"error", bytes_json(text)}});

@@ -1,0 +1,113 @@
+// The exchange with the editor, driven by the stand-in's script.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "e2e_support.hpp"
+
+namespace kiv::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::run_process;
+
+class ExchangeE2e : public E2eTest {};
+
+struct ExchangeCase {
+  const char* name;
+  const char* script;
+  int status;
+  const char* out;
+  const char* err;
+};
+
+TEST_F(ExchangeE2e, EditorScriptsEndAsTheEditorSays) {
+  const ExchangeCase cases[] = {
+      {"exit 3", "receive\nexit 3\n", 3, "", ""},
+      {"exit -1 is 255 to the parent", "receive\nexit -1\n", 255, "", ""},
+      {"closed without exit", "receive\n", 0, "", ""},
+      {"each stream its own", "receive\nstdout to out\nstderr to err\nexit 0\n", 0, "to out\n", "to err\n"},
+      {"empty and multi-line messages", "receive\nstdout\nstdout a\\nb\\n\nstderr\nexit 0\n", 0, "\na\nb\n\n", "\n"},
+      {"ignored is passed over", "receive\nignored\nstdout x\nexit 0\n", 0, "x\n", ""},
+      {"nothing after exit is printed", "receive\nstdout before\nexit 4\nstdout after\nstderr after\n", 4, "before\n",
+       ""},
+      {"short Exit", "receive\nstdout kept\nmalformed short\nexit 5\n", 0, "kept\n", ""},
+      {"variant index 5", "receive\nstdout kept\nmalformed bad-index\nexit 5\n", 0, "kept\n", ""},
+      {"text not UTF-8", "receive\nstderr kept\nmalformed bad-utf8\nexit 5\n", 0, "", "kept\n"},
+      {"length beyond the payload", "receive\nstdout kept\nmalformed long-length\nexit 5\n", 0, "kept\n", ""},
+      {"short handshake", "handshake short\n", 1, "",
+       "error: Handshake after Kiv spawn: io error: unexpected end of file\n"},
+      {"connect and close", "handshake silent\n", 1, "",
+       "error: Handshake after Kiv spawn: io error: All senders for this socket closed\n"},
+      // The editor asks, then reports and quits without reading the answer:
+      // what it sent before quitting still counts.
+      {"exit after an unanswerable question", "receive\nsend 04000000\nstdout last words\nexit 3\n", 3,
+       "last words\n", ""},
+  };
+  // The serving editor reads the script file anew for every session.
+  script(cases[0].script);
+  ServingEditor editor(env_, record());
+  ASSERT_TRUE(editor.ready());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script(c.script);
+    auto result = run_process(kiv({"x.txt"}));
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, c.status) << result.err;
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
+TEST_F(ExchangeE2e, DebugStateIsTheOnlyRequest) {
+  script("receive\nexit 0\n");
+  auto result = run_process(kiv({"--debug-state", "x.txt"}));
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  auto all = requests();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0], json({{"kind", "DebugState"}}));
+}
+
+TEST_F(ExchangeE2e, QuestionsWithStandardInputRedirectedAreAnsweredWithZero) {
+  script("receive\nprompt\nprompt\nexit 0\n");
+  for (auto mode : {testing::Stdio::DevNull, testing::Stdio::Pipe}) {
+    auto options = kiv({"x.txt"});
+    options.stdin_mode = mode;
+    auto result = run_process(options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.err, "");  // nothing drawn
+  }
+  auto all = requests();
+  ASSERT_EQ(all.size(), 6u);
+  for (size_t i : {1u, 2u, 4u, 5u}) EXPECT_EQ(all[i], json({{"kind", "SetOpenBehavior"}, {"choice", 0}}));
+}
+
+TEST_F(ExchangeE2e, WorkingDirectoryRemovedBeforeTheEditorConnects) {
+  script("receive\nexit 0\n");
+  ServingEditor editor(env_, record());
+  ASSERT_TRUE(editor.ready());
+  // Held still, the editor cannot connect before the directory is gone.
+  ASSERT_EQ(::kill(editor.pid(), SIGSTOP), 0);
+  const std::string doomed = home_.sub("doomed");
+  fs::create_directories(doomed);
+  auto options = kiv({"https://example.com"});
+  options.cwd = doomed;
+  Spawned run(options);
+  // The one-shot server's socket appears once the request is assembled.
+  ASSERT_TRUE(wait_until([&] {
+    for (const auto& entry : fs::directory_iterator(env_["TMPDIR"]))
+      if (fs::exists(entry.path() / "socket")) return true;
+    return false;
+  }));
+  fs::remove(doomed);
+  ASSERT_EQ(::kill(editor.pid(), SIGCONT), 0);
+  auto result = run.finish();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  auto request = only_open_request();
+  EXPECT_EQ(request["cwd"], nullptr);
+  EXPECT_EQ(request["urls"], json({"https://example.com"}));
+}
+
+}  // namespace
+}  // namespace kiv::e2e
