@@ -67,6 +67,8 @@ std::optional<UniqueFd> anonymous_fd_from_path(const std::string& argument) {
   ssize_t n = ::readlink(argument.c_str(), target, sizeof target);
   if (n < 0) return std::nullopt;
   if (!names_memfd(*fd, std::string_view(target, static_cast<size_t>(n)))) return std::nullopt;
+  // kiv owns it from here; an editor started meanwhile must not inherit it.
+  ::fcntl(*fd, F_SETFD, ::fcntl(*fd, F_GETFD) | FD_CLOEXEC);
   return UniqueFd(*fd);
 }
 

@@ -65,7 +65,7 @@ TEST(ProcSelfFdNumber, SignedDecimalWithoutOverflow) {
 
 TEST(AnonymousFdFromPath, OnlyMemfdsAreRecognised) {
   testing::ScopedTempDir dir;
-  UniqueFd memfd(::memfd_create("notes", MFD_CLOEXEC));
+  UniqueFd memfd(::memfd_create("notes", 0));  // as a caller passes it: inheritable
   int pipe_fds[2];
   ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
   UniqueFd pipe_read(pipe_fds[0]), pipe_write(pipe_fds[1]);
@@ -90,6 +90,7 @@ TEST(AnonymousFdFromPath, OnlyMemfdsAreRecognised) {
   auto taken = anonymous_fd_from_path(arg(number));
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->get(), number);
+  EXPECT_TRUE(::fcntl(number, F_GETFD) & FD_CLOEXEC);
   memfd.release();  // owned by `taken` now
 }
 
