@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The open path's speed, measured side by side with a reference in one
-# hyperfine run each:
+# The open path's speed, each figure measured side by side with a reference
+# in the same run:
 #   1. open round trip: `kiv FILE:10:5` handed over to a running stand-in
 #      editor, paired with /bin/true;
 #   2. detached start: `kiv FILE` with no editor running, so that kiv starts
 #      the stand-in each time, paired with /bin/true;
 #   3. `kiv -` forwarding BYTES from a pipe, paired with `cat > file` reading
-#      the same pipe.
+#      the same kind of pipe, in interleaved rounds.
 # For 1 and 2 it also takes the peak resident size of kiv's own process.
 #
 # Usage: bench/open_bench.sh [RUNS [BYTES]]   (defaults: 1000 runs, 1 GiB)
@@ -132,7 +132,6 @@ summary "$scratch/detached.json" "$rss"
 
 echo "== kiv - forwarding $bytes bytes from a pipe, against cat > file"
 start_server
-clear_outputs="find '$TMPDIR' -maxdepth 1 -type f -name '.tmp*' -delete; rm -f '$scratch/cat.out'"
 # One checked run first: the file kiv hands over holds every byte.
 "$source_bin" "$bytes" | "$kiv" -
 forwarded=$(find "$TMPDIR" -maxdepth 1 -type f -name '.tmp*')
@@ -140,15 +139,36 @@ if [ "$(stat -c %s "$forwarded")" != "$bytes" ]; then
   echo "open_bench: kiv - left $(stat -c %s "$forwarded") bytes in $forwarded, not $bytes" >&2
   exit 1
 fi
-hyperfine --warmup 1 --runs 10 --prepare "$clear_outputs" --export-json "$scratch/stdin.json" \
-  "$source_bin $bytes | $kiv -" "$source_bin $bytes | cat > $scratch/cat.out"
+# Interleaved rounds rather than hyperfine's blocks: the page cache and the
+# disk's write-back carry over from one run to the next, so a block of runs
+# of one command followed by a block of the other favours whichever comes
+# second. The order alternates from round to round.
+time_one() {
+  find "$TMPDIR" -maxdepth 1 -type f -name '.tmp*' -delete
+  rm -f "$scratch/cat.out"
+  local t0=$EPOCHREALTIME
+  if [ "$1" = kiv ]; then
+    "$source_bin" "$bytes" | "$kiv" -
+  else
+    "$source_bin" "$bytes" | cat >"$scratch/cat.out"
+  fi
+  echo "$1 $t0 $EPOCHREALTIME" >>"$scratch/stdin.times"
+}
+: >"$scratch/stdin.times"
+for round in $(seq 12); do
+  if ((round % 2)); then time_one kiv; time_one cat; else time_one cat; time_one kiv; fi
+done
 echo "== kiv - forwarding"
-python3 - "$scratch/stdin.json" "$bytes" <<'EOF'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
+python3 - "$scratch/stdin.times" "$bytes" <<'EOF2'
+import statistics, sys
 gib = int(sys.argv[2]) / 2**30
-for r in results:
-    print(f"  {r['command']}: median {r['median']:.3f} s, {gib / r['median']:.2f} GiB/s")
-print(f"  kiv's time over cat's: {results[0]['median'] / results[1]['median']:.2f} (target: at most 1.0)")
-EOF
+times = {}
+for line in open(sys.argv[1]):
+    name, t0, t1 = line.split()
+    times.setdefault(name, []).append(float(t1) - float(t0))
+for name, label in (("kiv", "kiv - < pipe"), ("cat", "cat > file < pipe")):
+    m = statistics.median(times[name])
+    print(f"  {label}: median {m:.3f} s over {len(times[name])} runs, {gib / m:.2f} GiB/s (min {min(times[name]):.3f} s)")
+print(f"  kiv's median over cat's: {statistics.median(times['kiv']) / statistics.median(times['cat']):.2f} (target: at most 1.0)")
+EOF2
 stop_server
