@@ -60,8 +60,11 @@ Result<std::uint64_t> copy_all(int from, int to) {
   std::uint64_t copied = 0;
   struct stat in, out;
   bool stat_ok = ::fstat(from, &in) == 0 && ::fstat(to, &out) == 0;
-  if (stat_ok && S_ISFIFO(in.st_mode)) {
-    // A pipe moves into any file by splice without passing through user space.
+  if (stat_ok && S_ISFIFO(in.st_mode) && !S_ISREG(out.st_mode)) {
+    // A pipe moves into a pipe or socket by splice without passing through
+    // user space. Into a regular file it does not: splice holds the pipe
+    // while it copies into the page cache, so the writer cannot refill it
+    // meanwhile, and the read/write loop below is about 1.5x faster.
     KIV_TRY_ASSIGN(Kernel k, kernel_copy([&] { return ::splice(from, nullptr, to, nullptr, kChunk, SPLICE_F_MOVE); },
                                          copied));
     if (k == Kernel::Done) return copied;
