@@ -273,6 +273,10 @@ std::optional<RowColumnGroups> row_column_groups_by_shape(std::string_view text,
 }
 
 std::optional<RowColumnGroups> search_row_column(std::string_view text) {
+  // Every alternative of the pattern needs a colon or an opening
+  // parenthesis; most file names have neither, and then the pattern need
+  // not even be compiled.
+  if (text.find_first_of(":(") == std::string_view::npos) return std::nullopt;
   re2::StringPiece whole;
   if (!ROW_COLUMN_REGEX.get().Match(piece(text), 0, text.size(), RE2::UNANCHORED, &whole, 1)) return std::nullopt;
   size_t begin = static_cast<size_t>(whole.data() - text.data());
