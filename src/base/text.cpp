@@ -47,6 +47,8 @@ Decoded decode_one(std::string_view s) {
   return {cp, i, true};
 }
 
+}  // namespace
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -65,7 +67,11 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace
+std::string encode_utf8(char32_t cp) {
+  std::string out;
+  append_utf8(out, cp);
+  return out;
+}
 
 bool is_valid_utf8(std::string_view bytes) {
   size_t i = 0;

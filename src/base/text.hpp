@@ -15,6 +15,11 @@ bool is_valid_utf8(std::string_view bytes);
 /// Unicode Standard's recommended practice.
 std::string utf8_lossy(std::string_view bytes);
 
+/// Appends the UTF-8 form of the scalar value `cp` to `out`.
+void append_utf8(std::string& out, char32_t cp);
+/// The UTF-8 form of the scalar value `cp`.
+std::string encode_utf8(char32_t cp);
+
 /// Whether `cp` has the Unicode White_Space property.
 bool is_unicode_white_space(char32_t cp);
 

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.hpp"
+
 namespace kiv {
 namespace {
 
@@ -186,31 +188,11 @@ TEST(RowColumnRegex, AgreesWithABacktrackingMatcherOnShortTexts) {
   }
 }
 
-std::string utf8(char32_t cp) {
-  std::string out;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return out;
-}
-
 TEST(IsDecimalDigit, IsWhatRe2CallsNd) {
   const RE2 nd("\\p{Nd}");
   for (char32_t cp = 0; cp < 0x110000; ++cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-    if (is_decimal_digit(cp) != RE2::FullMatch(utf8(cp), nd)) {
+    if (is_decimal_digit(cp) != RE2::FullMatch(encode_utf8(cp), nd)) {
       ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(cp);
       break;
     }
