@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace kiv {
 
@@ -30,6 +31,11 @@ Status read_to_end(int fd, std::string& out) {
     if (n == 0) return {};
     out.append(buffer, static_cast<size_t>(n));
   }
+}
+
+void exit_process(int status) {
+  std::fflush(stdout);
+  _exit(status);
 }
 
 }  // namespace kiv

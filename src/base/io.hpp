@@ -17,4 +17,8 @@ namespace kiv {
 /// Reads `fd` to its end, appending to `out`. EINTR is retried.
 [[nodiscard]] Status read_to_end(int fd, std::string& out);
 
+/// Flushes standard output (a failure is not reported) and ends the process
+/// with `status`, running no further clean-up.
+[[noreturn]] void exit_process(int status);
+
 }  // namespace kiv

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "askpass/askpass.hpp"
 #include "base/io.hpp"
 #include "base/text.hpp"
 #include "cli/bundle.hpp"
@@ -69,9 +70,8 @@ Status run_launcher(const std::vector<std::string>& args) {
 
   // 4. Askpass by environment: the command line is never parsed.
   if (env_text("KIV_ASKPASS_SOCKET")) {
-    std::string prompt = askpass_prompt_from_args(args);
-    // PLACEHOLDER(askpass): connect_and_write_prompt with the socket and prompt.
-    return not_built("the askpass relay");
+    connect_and_write_prompt(*env_text("KIV_ASKPASS_SOCKET"), askpass_prompt_from_args(args));
+    return {};
   }
 
   // 5. The command line. Help and usage errors end the process here.
@@ -79,8 +79,8 @@ Status run_launcher(const std::vector<std::string>& args) {
 
   // 6. --askpass SOCKET.
   if (parsed.askpass) {
-    // PLACEHOLDER(askpass): askpass::main with the socket path.
-    return not_built("the askpass relay");
+    askpass::main(*parsed.askpass);
+    return {};
   }
 
   // 7. --user-data-dir, before anything reads the data directory.
@@ -131,11 +131,6 @@ Status run_open_path(const ArgsKind& args, const std::string& editor_path) {
   // 12. The editor's reported status, passed on unchanged.
   if (auto status = slot->take()) exit_process(*status);
   return {};
-}
-
-void exit_process(int status) {
-  std::fflush(stdout);
-  _exit(status);
 }
 
 void launcher_main(int argc, char** argv) {

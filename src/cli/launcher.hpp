@@ -30,8 +30,5 @@ void prepare_process();
 /// first, joined with one NUL byte between neighbours.
 std::string askpass_prompt_from_args(const std::vector<std::string>& args);
 
-/// Flushes standard output (a failure is not reported) and ends the process
-/// with `status`, running no further clean-up.
-[[noreturn]] void exit_process(int status);
 
 }  // namespace kiv

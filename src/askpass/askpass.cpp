@@ -1,0 +1,65 @@
+#include "askpass/askpass.hpp"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/io.hpp"
+#include "base/unique_fd.hpp"
+
+namespace kiv {
+namespace {
+
+Result<UniqueFd> connect_stream(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return fail("paths must not contain interior null bytes");
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return fail("path must be shorter than SUN_LEN");
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return fail_last_os();
+  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    if (errno != EINTR) return fail_last_os();
+  }
+  return fd;
+}
+
+[[noreturn]] void fail_with(const Error& error) {
+  std::string line = error.display() + "\n";
+  (void)write_all(STDERR_FILENO, line);
+  exit_process(1);
+}
+
+}  // namespace
+
+Status relay_prompt(const std::string& socket_path, std::string prompt) {
+  auto socket = connect_stream(socket_path);
+  if (!socket) return fail(std::move(socket.error()).add_context("Error connecting to socket " + socket_path));
+  if (prompt.empty() || prompt.back() != '\0') prompt += '\0';
+  KIV_TRY(with_context(write_all(socket->get(), prompt), "Error writing to socket"));
+  // The writing direction stays open: the server reads up to the NUL byte.
+  std::string reply;
+  KIV_TRY(with_context(read_to_end(socket->get(), reply), "Error reading from socket"));
+  KIV_TRY(with_context(write_all(STDOUT_FILENO, reply), "Error writing to stdout"));
+  return {};
+}
+
+void connect_and_write_prompt(const std::string& socket_path, std::string prompt) {
+  if (Status status = relay_prompt(socket_path, std::move(prompt)); !status) fail_with(status.error());
+}
+
+namespace askpass {
+
+void main(const std::string& socket_path) {
+  std::string prompt;
+  if (Status status = read_to_end(STDIN_FILENO, prompt); !status)
+    fail_with(Error(status.error()).add_context("Error reading from stdin"));
+  connect_and_write_prompt(socket_path, std::move(prompt));
+}
+
+}  // namespace askpass
+}  // namespace kiv

@@ -1,0 +1,168 @@
+// The askpass relay, run through the built kiv against a real stream socket.
+#include "askpass/askpass.hpp"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "base/unique_fd.hpp"
+#include "test_support.hpp"
+
+namespace kiv {
+namespace {
+
+// An askpass server for one connection: reads what the relay sends (until
+// nothing more arrives for a moment, since the relay keeps its side open and
+// a prompt may hold NUL bytes of its own), answers, and closes.
+class AskpassServer {
+ public:
+  AskpassServer(std::string path, std::string answer) : path_(std::move(path)) {
+    listener_ = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path, path_.data(), path_.size());
+    EXPECT_EQ(::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::listen(listener_.get(), 1), 0);
+    thread_ = std::thread([this, answer = std::move(answer)] {
+      UniqueFd peer(::accept(listener_.get(), nullptr, nullptr));
+      char buffer[4096];
+      for (;;) {
+        pollfd p{peer.get(), POLLIN, 0};
+        if (::poll(&p, 1, prompt_.empty() ? 5000 : 300) <= 0) break;
+        ssize_t n = ::read(peer.get(), buffer, sizeof buffer);
+        if (n <= 0) break;
+        prompt_.append(buffer, static_cast<size_t>(n));
+      }
+      (void)!::write(peer.get(), answer.data(), answer.size());
+    });
+  }
+  ~AskpassServer() {
+    // Unblock the accept when kiv never connected.
+    ::shutdown(listener_.get(), SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+  }
+  std::string prompt() {
+    if (thread_.joinable()) thread_.join();
+    return prompt_;
+  }
+
+ private:
+  std::string path_;
+  UniqueFd listener_;
+  std::thread thread_;
+  std::string prompt_;
+};
+
+class AskpassTest : public ::testing::Test {
+ protected:
+  testing::RunOptions kiv(std::vector<std::string> args) {
+    testing::RunOptions options;
+    options.argv = {testing::kiv_binary()};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    options.env = testing::kiv_env(home_.path());
+    options.cwd = home_.path();
+    options.timeout = std::chrono::seconds(20);
+    return options;
+  }
+  std::string socket() const { return home_.sub("askpass.sock"); }
+  testing::ScopedTempDir home_;
+};
+
+TEST_F(AskpassTest, EnvironmentTriggerSendsTheArgumentsAndPrintsTheAnswerUnchanged) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string prompt;
+  };
+  const Case cases[] = {
+      {{"a", "b c"}, std::string("a\0b c\0", 6)},
+      {{}, std::string("\0", 1)},
+      {{"--help"}, std::string("--help\0", 7)},
+      {{"x", ""}, std::string("x\0", 2)},  // already ends in NUL: no second one
+  };
+  const std::string answer("secret\0\xFF no newline", 19);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prompt);
+    ::unlink(socket().c_str());
+    AskpassServer server(socket(), answer);
+    auto options = kiv(c.args);
+    options.env["KIV_ASKPASS_SOCKET"] = socket();
+    auto result = testing::run_process(options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(server.prompt(), c.prompt);
+    EXPECT_TRUE(result.out == answer);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST_F(AskpassTest, OptionTriggerSendsStandardInputAndRunsNothingElse) {
+  AskpassServer server(socket(), "pw\n");
+  auto options = kiv({"--askpass", socket(), "--version"});
+  options.stdin_mode = testing::Stdio::Pipe;
+  options.stdin_data = std::string("Password for 'x':\0", 18);
+  auto result = testing::run_process(options);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(server.prompt(), options.stdin_data);
+  EXPECT_EQ(result.out, "pw\n");
+}
+
+TEST_F(AskpassTest, APeerClosingWithoutAnAnswerPrintsNothing) {
+  AskpassServer server(socket(), "");
+  auto result = testing::run_process(kiv({"--askpass", socket()}));
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(server.prompt(), std::string("\0", 1));  // empty standard input
+  EXPECT_EQ(result.out, "");
+}
+
+TEST_F(AskpassTest, ConnectionFailuresAreOneLineAndStatus1) {
+  testing::write_file(home_.sub("plain"), "");
+  {
+    // A socket file nobody listens on.
+    UniqueFd s(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::string p = home_.sub("stale.sock");
+    std::memcpy(a.sun_path, p.data(), p.size());
+    ASSERT_EQ(::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+  const std::string long_path = home_.path() + "/" + std::string(120, 's');
+  struct Case {
+    std::string path;
+    std::string error;
+  };
+  const Case cases[] = {
+      {home_.sub("missing.sock"), "No such file or directory (os error 2)"},
+      {home_.sub("stale.sock"), "Connection refused (os error 111)"},
+      {long_path, "path must be shorter than SUN_LEN"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto options = kiv({"--help"});
+    options.env["KIV_ASKPASS_SOCKET"] = c.path;
+    auto result = testing::run_process(options);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "Error connecting to socket " + c.path + ": " + c.error + "\n");
+    EXPECT_EQ(result.out, "");
+  }
+  // Set but empty still selects the relay, with an empty socket path.
+  auto options = kiv({"--help"});
+  options.env["KIV_ASKPASS_SOCKET"] = "";
+  auto result = testing::run_process(options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err.rfind("Error connecting to socket : ", 0), 0u) << result.err;
+}
+
+TEST_F(AskpassTest, NonUtf8SocketVariableCountsAsUnset) {
+  auto options = kiv({"--help"});
+  options.env["KIV_ASKPASS_SOCKET"] = "\xFF";
+  auto result = testing::run_process(options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_NE(result.out.find("Usage:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kiv
