@@ -61,13 +61,7 @@ class AskpassServer {
 class AskpassTest : public ::testing::Test {
  protected:
   testing::RunOptions kiv(std::vector<std::string> args) {
-    testing::RunOptions options;
-    options.argv = {testing::kiv_binary()};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    options.env = testing::kiv_env(home_.path());
-    options.cwd = home_.path();
-    options.timeout = std::chrono::seconds(20);
-    return options;
+    return testing::kiv_run_options(home_.path(), args);
   }
   std::string socket() const { return home_.sub("askpass.sock"); }
   testing::ScopedTempDir home_;

@@ -435,13 +435,7 @@ TEST(DefineCommandLine, WhatOnlyTheCompletionGeneratorsSee) {
 class CommandLineProcess : public ::testing::Test {
  protected:
   testing::RunOptions kiv(const Words& words) {
-    testing::RunOptions options;
-    options.argv = {testing::kiv_binary()};
-    options.argv.insert(options.argv.end(), words.begin(), words.end());
-    options.env = testing::kiv_env(home_.path());
-    options.cwd = home_.path();
-    options.timeout = std::chrono::seconds(20);
-    return options;
+    return testing::kiv_run_options(home_.path(), words);
   }
   // A file for --kiv to name, so that the road gets past bundle detection.
   std::string editor() {

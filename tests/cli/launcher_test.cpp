@@ -23,13 +23,7 @@ using testing::ScopedTempDir;
 class LauncherTest : public ::testing::Test {
  protected:
   RunOptions kiv(std::vector<std::string> args) {
-    RunOptions options;
-    options.argv = {testing::kiv_binary()};
-    options.argv.insert(options.argv.end(), args.begin(), args.end());
-    options.env = testing::kiv_env(home_.path());
-    options.cwd = home_.path();
-    options.timeout = std::chrono::seconds(20);
-    return options;
+    return testing::kiv_run_options(home_.path(), args);
   }
   // A copy of kiv alone in a directory of its own: no editor beside it.
   std::string lonely_kiv() {

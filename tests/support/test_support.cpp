@@ -180,6 +180,16 @@ std::map<std::string, std::string> kiv_env(const std::string& home) {
   return env;
 }
 
+RunOptions kiv_run_options(const std::string& home, const std::vector<std::string>& args) {
+  RunOptions options;
+  options.argv = {kiv_binary()};
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  options.env = kiv_env(home);
+  options.cwd = home;
+  options.timeout = std::chrono::seconds(20);
+  return options;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

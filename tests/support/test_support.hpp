@@ -65,6 +65,10 @@ std::string stand_in_editor_binary();
 /// plain PATH. Creates the directories.
 std::map<std::string, std::string> kiv_env(const std::string& home);
 
+/// Options that run the built kiv with `args` inside `home` (kiv_env,
+/// working directory `home`, a 20-second limit).
+RunOptions kiv_run_options(const std::string& home, const std::vector<std::string>& args);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 
