@@ -7,14 +7,10 @@
 #include <cstdlib>
 
 namespace kiv {
-namespace {
-
 bool is_directory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
-
-}  // namespace
 
 Status create_dir_all(const std::string& path) {
   if (path.empty()) return {};

@@ -15,6 +15,10 @@ namespace kiv {
 /// The canonical absolute path (realpath): links resolved, no "." or "..".
 [[nodiscard]] Result<std::string> canonicalize(const std::string& path);
 
+/// Whether `path`, links followed, is a directory (false when it cannot be
+/// examined).
+bool is_directory(const std::string& path);
+
 /// The working directory.
 [[nodiscard]] Result<std::string> current_dir();
 

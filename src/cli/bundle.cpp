@@ -1,53 +1,20 @@
 #include "cli/bundle.hpp"
 
 #include "base/fs.hpp"
+#include "util/path_text.hpp"
 
 #include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
 namespace kiv {
 namespace {
 
 constexpr const char* kContext = "Bundle detection";
 
-std::vector<std::string_view> components(std::string_view path) {
-  std::vector<std::string_view> parts;
-  if (path.starts_with('/')) parts.push_back("/");
-  size_t i = 0;
-  while (i < path.size()) {
-    size_t slash = path.find('/', i);
-    if (slash == std::string_view::npos) slash = path.size();
-    std::string_view part = path.substr(i, slash - i);
-    // "." in the middle of a path is not a component of its own.
-    if (!part.empty() && !(part == "." && i != 0)) parts.push_back(part);
-    i = slash + 1;
-  }
-  return parts;
-}
-
-// The parent directory in the sense of the last component dropped; nothing for
-// the root or a lone name without a directory.
-std::optional<std::string> parent_of(const std::string& path) {
-  auto parts = components(path);
-  if (parts.empty() || (parts.size() == 1 && parts[0] == "/")) return std::nullopt;
-  parts.pop_back();
-  std::string parent;
-  for (auto part : parts) {
-    if (!parent.empty() && parent.back() != '/') parent += '/';
-    parent += part;
-  }
-  return parent;
-}
-
 }  // namespace
-
-bool same_path_components(const std::string& a, const std::string& b) {
-  return a == b || components(a) == components(b);
-}
 
 Result<std::string> current_exe() {
   std::string target(PATH_MAX, '\0');
@@ -67,15 +34,17 @@ Result<std::string> current_exe() {
 
 Result<std::string> detect_bundle_from(const std::optional<std::string>& kiv, const std::string& launcher_exe) {
   if (kiv) return with_context(canonicalize(*kiv), kContext);
-  auto parent = parent_of(launcher_exe);
-  if (!parent) return fail(Error("no parent path for cli").add_context(kContext));
+  // The root, or an empty path, has no parent of its own.
+  std::string parent(parent_path(launcher_exe));
+  if (parent == launcher_exe || parent.empty())
+    return fail(Error("no parent path for cli").add_context(kContext));
   for (const char* candidate : BUNDLE_CANDIDATES) {
-    std::string joined = *parent;
+    std::string joined = parent;
     if (joined.empty() || joined.back() != '/') joined += '/';
     joined += candidate;
     auto canonical = canonicalize(joined);
     if (!canonical) continue;
-    if (same_path_components(*canonical, launcher_exe)) continue;
+    if (same_components(*canonical, launcher_exe)) continue;
     return canonical;
   }
   std::string list;

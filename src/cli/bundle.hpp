@@ -25,7 +25,4 @@ inline constexpr std::array<const char*, 3> BUNDLE_CANDIDATES = {"../libexec/kiv
 /// The target of /proc/self/exe.
 [[nodiscard]] Result<std::string> current_exe();
 
-/// Whether two paths have the same sequence of components.
-bool same_path_components(const std::string& a, const std::string& b);
-
 }  // namespace kiv

@@ -26,11 +26,6 @@ Error walk_error(int errnum, const std::string& path) {
   return Error::os(errnum).add_context("IO error for operation on " + path);
 }
 
-bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Reads one directory (opened without following a link unless it is the
 // root) and appends its regular files to `files` and its subdirectories to
 // `subdirs`, both as paths relative to the root.

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 
+#include "base/fs.hpp"
 #include "base/text.hpp"
 
 extern char** environ;
@@ -33,10 +34,8 @@ bool has_url_prefix(std::string_view argument) {
 }
 
 bool diff_pairs_contain_dir(const std::vector<std::string>& values) {
-  for (const std::string& value : values) {
-    struct stat st;
-    if (::stat(value.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-  }
+  for (const std::string& value : values)
+    if (is_directory(value)) return true;
   return false;
 }
 

@@ -19,21 +19,9 @@
 namespace kiv::e2e {
 namespace {
 
-struct CArgs {
-  explicit CArgs(const testing::RunOptions& options) : argv_strings(options.argv) {
-    for (const auto& [k, v] : options.env) env_strings.push_back(k + "=" + v);
-    for (auto& s : argv_strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    for (auto& s : env_strings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-  }
-  std::vector<std::string> argv_strings, env_strings;
-  std::vector<char*> argv, envp;
-};
-
 // In a forked child: the standard input the options ask for (DevNull or
 // Inherit; a pipe is for run_process), cwd, then exec.
-[[noreturn]] void exec_child(const testing::RunOptions& options, CArgs& args) {
+[[noreturn]] void exec_child(const testing::RunOptions& options, testing::ExecArgs& args) {
   ::signal(SIGPIPE, SIG_DFL);
   if (options.stdin_mode == testing::Stdio::DevNull) {
     int fd = ::open("/dev/null", O_RDONLY);
@@ -43,11 +31,6 @@ struct CArgs {
   if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
   ::execve(args.argv[0], args.argv.data(), args.envp.data());
   _exit(127);
-}
-
-void fill_status(int status, testing::RunResult& result) {
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.term_signal = WTERMSIG(status);
 }
 
 // Reads `fds` to their ends (closing each) until `deadline`.
@@ -75,25 +58,6 @@ void drain(std::vector<std::pair<int, std::string*>> fds, std::chrono::steady_cl
     }
   }
   for (auto& [fd, _] : fds) ::close(fd);
-}
-
-// Waits for `pid` until `deadline`, then kills its group; returns the status.
-int reap(pid_t pid, std::chrono::steady_clock::time_point deadline, testing::RunResult& result) {
-  int status = 0;
-  for (;;) {
-    pid_t w = ::waitpid(pid, &status, WNOHANG);
-    if (w == pid || (w < 0 && errno != EINTR)) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      result.timed_out = true;
-      ::kill(-pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    ::usleep(1000);
-  }
-  ::kill(-pid, SIGKILL);
-  return status;
 }
 
 }  // namespace
@@ -128,7 +92,7 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 Spawned::Spawned(const testing::RunOptions& options) : timeout_(options.timeout) {
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  CArgs args(options);
+  testing::ExecArgs args(options);
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
@@ -156,7 +120,7 @@ testing::RunResult Spawned::finish() {
   testing::RunResult result;
   auto deadline = std::chrono::steady_clock::now() + timeout_;
   drain({{out_, &result.out}, {err_, &result.err}}, deadline, result);
-  fill_status(reap(pid_, deadline, result), result);
+  testing::reap_process_group(pid_, deadline, result);
   reaped_ = true;
   return result;
 }
@@ -172,7 +136,7 @@ ServingEditor::ServingEditor(std::map<std::string, std::string> env, const std::
   options.argv = argv;
   options.env = env;
   options.cwd = cwd;
-  CArgs args(options);
+  testing::ExecArgs args(options);
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork");
   if (pid_ == 0) {
@@ -196,7 +160,7 @@ ServingEditor::~ServingEditor() {
 }
 
 testing::RunResult run_in_pty(const testing::RunOptions& options) {
-  CArgs args(options);
+  testing::ExecArgs args(options);
   int master = -1;
   winsize size{.ws_row = 24, .ws_col = 80, .ws_xpixel = 0, .ws_ypixel = 0};
   pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
@@ -210,7 +174,7 @@ testing::RunResult run_in_pty(const testing::RunOptions& options) {
   auto deadline = std::chrono::steady_clock::now() + options.timeout;
   // The master reads EIO once the last holder of the terminal has closed it.
   drain({{master, &result.out}}, deadline, result);
-  fill_status(reap(pid, deadline, result), result);
+  testing::reap_process_group(pid, deadline, result);
   return result;
 }
 

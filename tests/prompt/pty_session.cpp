@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "test_support.hpp"
+
 namespace kiv::testing {
 namespace {
 
@@ -35,14 +37,10 @@ PtySession::PtySession(const PtyOptions& options) : wait_limit_(options.wait_lim
   ::tcsetattr(slave_, TCSANOW, &mode);
   ::tcgetattr(slave_, &initial_mode_);
 
-  std::vector<std::string> env_strings;
-  for (const auto& [key, value] : options.env) env_strings.push_back(key + "=" + value);
-  std::vector<char*> envp, argv;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = options.argv;
-  for (auto& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
+  RunOptions exec_options;
+  exec_options.argv = options.argv;
+  exec_options.env = options.env;
+  ExecArgs exec(exec_options);
 
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork");
@@ -61,7 +59,7 @@ PtySession::PtySession(const PtyOptions& options) : wait_limit_(options.wait_lim
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(exec.argv[0], exec.argv.data(), exec.envp.data());
     _exit(127);
   }
   ::fcntl(master_, F_SETFL, O_NONBLOCK);

@@ -54,20 +54,40 @@ void set_stdio(int target, Stdio mode, int pipe_end) {
 
 }  // namespace
 
+ExecArgs::ExecArgs(const RunOptions& options) : argv_strings(options.argv) {
+  for (const auto& [k, v] : options.env) env_strings.push_back(k + "=" + v);
+  for (auto& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+}
+
+void reap_process_group(pid_t pid, std::chrono::steady_clock::time_point deadline, RunResult& result) {
+  int status = 0;
+  for (;;) {
+    pid_t w = ::waitpid(pid, &status, WNOHANG);
+    if (w == pid || (w < 0 && errno != EINTR)) break;
+    if (result.timed_out || std::chrono::steady_clock::now() >= deadline) {
+      result.timed_out = true;
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    ::usleep(1000);
+  }
+  ::kill(-pid, SIGKILL);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.term_signal = WTERMSIG(status);
+}
+
 RunResult run_process(const RunOptions& options) {
   int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1}, err_pipe[2] = {-1, -1};
   if (options.stdin_mode == Stdio::Pipe && ::pipe2(in_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (options.stdout_mode == Stdio::Pipe && ::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (options.stderr_mode == Stdio::Pipe && ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
 
-  std::vector<std::string> env_strings;
-  for (const auto& [k, v] : options.env) env_strings.push_back(k + "=" + v);
-  std::vector<char*> envp, argv;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = options.argv;
-  for (auto& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
+  ExecArgs exec(options);
 
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
@@ -81,7 +101,7 @@ RunResult run_process(const RunOptions& options) {
     if (options.as_nobody) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(126);
     }
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execve(exec.argv[0], exec.argv.data(), exec.envp.data());
     _exit(127);
   }
   ::setpgid(pid, pid);
@@ -138,22 +158,7 @@ RunResult run_process(const RunOptions& options) {
   for (int fd : {in_fd, out_fd, err_fd})
     if (fd >= 0) ::close(fd);
 
-  int status = 0;
-  for (;;) {
-    pid_t w = ::waitpid(pid, &status, WNOHANG);
-    if (w == pid || (w < 0 && errno != EINTR)) break;
-    if (result.timed_out || std::chrono::steady_clock::now() >= deadline) {
-      result.timed_out = true;
-      ::kill(-pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    ::usleep(1000);
-  }
-  ::kill(-pid, SIGKILL);
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.term_signal = WTERMSIG(status);
+  reap_process_group(pid, deadline, result);
   return result;
 }
 

@@ -49,6 +49,18 @@ struct RunResult {
   std::string err;
 };
 
+/// The argv and envp arrays execve takes, owning their strings.
+struct ExecArgs {
+  explicit ExecArgs(const RunOptions& options);
+  std::vector<std::string> argv_strings, env_strings;
+  std::vector<char*> argv, envp;
+};
+
+/// Waits for `pid` until `deadline`; past it, kills the process group (and
+/// sets `result.timed_out`). The group is killed in any case at the end, and
+/// the exit code or signal is filled into `result`.
+void reap_process_group(pid_t pid, std::chrono::steady_clock::time_point deadline, RunResult& result);
+
 /// Runs a program in its own process group and waits for it within the time
 /// limit; whatever is left of the group afterwards is killed.
 RunResult run_process(const RunOptions& options);
