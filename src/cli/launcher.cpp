@@ -19,18 +19,12 @@
 #include "cli/flatpak.hpp"
 #include "cli/launch.hpp"
 #include "cli/open_request.hpp"
+#include "cli/side_modes.hpp"
 #include "cli/threads.hpp"
 #include "paths/data_dir.hpp"
 #include "util/root_refusal.hpp"
 
 namespace kiv {
-namespace {
-
-// A step whose feature this build does not have yet: asked for, it ends the
-// run with an error rather than pretending to succeed.
-Status not_built(const char* feature) { return fail(std::string(feature) + " is not built yet"); }
-
-}  // namespace
 
 void prepare_process() {
   ::signal(SIGPIPE, SIG_IGN);
@@ -93,12 +87,10 @@ Status run_launcher(const std::vector<std::string>& args) {
   // 9. The editor executable; every later step needs it.
   KIV_TRY_ASSIGN(std::string editor_path, detect_bundle(parsed.kiv));
 
-  // 10. Side modes, in this order; the first asked for ends the invocation.
-  // PLACEHOLDER(side modes): completions, version, system specs, uninstall.
-  if (parsed.completions) return not_built("--completions");
-  if (parsed.version) return not_built("--version");
-  if (parsed.system_specs) return not_built("--system-specs");
-  if (parsed.uninstall) return not_built("--uninstall");
+  // 10. Side modes, in their order; the first asked for ends the invocation.
+  for (const SideMode& mode : side_modes()) {
+    if (mode.asked(parsed)) return mode.run(parsed, editor_path);
+  }
 
   // 11. The open path.
   return run_open_path(parsed, editor_path);
