@@ -1,17 +1,15 @@
 #include "cli/launch.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/spawn.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "paths/data_dir.hpp"
@@ -21,76 +19,6 @@ extern char** environ;
 
 namespace kiv {
 namespace {
-
-// argv/envp arrays pointing into strings that outlive the exec.
-struct CStrings {
-  explicit CStrings(std::vector<std::string> strings) : owned(std::move(strings)) {
-    for (auto& s : owned) pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-  }
-  std::vector<std::string> owned;
-  std::vector<char*> pointers;
-};
-
-// Everything the forked child writes, prepared before the fork: after it,
-// in a multithreaded process, only async-signal-safe calls are allowed.
-void write_str(int fd, const char* s) { (void)!::write(fd, s, ::strlen(s)); }
-
-void write_os_error(int fd, int err) {
-  const char* description = ::strerrordesc_np(err);
-  write_str(fd, description ? description : "Unknown error");
-  write_str(fd, " (os error ");
-  char digits[16];
-  int n = 0;
-  unsigned value = static_cast<unsigned>(err);
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0 && n < 15);
-  char out[16];
-  for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-  (void)!::write(fd, out, static_cast<size_t>(n));
-  write_str(fd, ")");
-}
-
-[[noreturn]] void run_detached_child(const CStrings& argv, const CStrings& envp, const std::string& quoted_path) {
-  // The environment prepared before the fork already holds KIV_FORCE_CLI_MODE.
-  environ = const_cast<char**>(envp.pointers.data());
-  // kiv ignores SIGPIPE for itself; an ignored disposition would survive the
-  // exec and reach the editor and every program it starts, so the editor
-  // gets the default back, as a foreground editor does.
-  ::signal(SIGPIPE, SIG_DFL);
-  if (::setsid() < 0) {
-    int err = errno;
-    write_str(2, "failed to setsid: ");
-    write_os_error(2, err);
-    write_str(2, "\n");
-    _exit(1);
-  }
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::close(fd) != 0) {
-      int err = errno;
-      write_str(2, "failed to close_fd: ");
-      write_os_error(2, err);
-      write_str(2, "\n");
-      break;
-    }
-  }
-  const char* program = argv.pointers[0];
-  if (::strchr(program, '/') != nullptr)
-    ::execve(program, argv.pointers.data(), environ);
-  else
-    ::execvpe(program, argv.pointers.data(), environ);
-  int err = errno;
-  // Lost when the descriptors are closed, which is not an error.
-  write_str(2, "failed to exec ");
-  write_str(2, quoted_path.c_str());
-  write_str(2, ": couldn't exec process: ");
-  const char* description = ::strerrordesc_np(err);
-  write_str(2, description ? description : "Unknown error");
-  write_str(2, "\n");
-  _exit(1);
-}
 
 // The environment of this process with KIV_FORCE_CLI_MODE set to "".
 std::vector<std::string> detached_environment() {
@@ -131,25 +59,9 @@ void set_force_cli_mode_env() { ::setenv("KIV_FORCE_CLI_MODE", "", 1); }
 
 Result<int> run_app_foreground(const std::string& editor_path, std::string url,
                                const std::optional<std::string>& user_data_dir) {
-  CStrings argv(editor_argv(editor_path, url, user_data_dir));
-  // The child gets the default SIGPIPE disposition back, as any program
-  // started from a shell expects.
-  posix_spawnattr_t attr;
-  ::posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  ::sigemptyset(&defaults);
-  ::sigaddset(&defaults, SIGPIPE);
-  ::posix_spawnattr_setsigdefault(&attr, &defaults);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid;
-  int err = ::posix_spawn(&pid, editor_path.c_str(), nullptr, &attr, argv.pointers.data(), environ);
-  ::posix_spawnattr_destroy(&attr);
-  if (err != 0) return fail_os(err);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return fail_last_os();
-  }
-  return status;
+  CStringArray argv(editor_argv(editor_path, url, user_data_dir));
+  KIV_TRY_ASSIGN(pid_t pid, spawn_process(argv, environ));
+  return wait_for_process(pid);
 }
 
 Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
@@ -175,12 +87,19 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
     }
   }
 
-  CStrings argv(editor_argv(editor_path, url, user_data_dir));
-  CStrings envp(detached_environment());
-  std::string quoted_path = debug_quoted(editor_path);
-  pid_t pid = ::fork();
-  if (pid < 0) return fail_last_os();
-  if (pid == 0) run_detached_child(argv, envp, quoted_path);
+  // The editor is not waited for: it outlives kiv, in a session of its own
+  // and without kiv's standard streams. posix_spawn reports a failed exec, so
+  // an editor that cannot run is an error here rather than a wait for a
+  // connection that never comes.
+  CStringArray argv(editor_argv(editor_path, url, user_data_dir));
+  CStringArray envp(detached_environment());
+  auto pid = spawn_process(argv, envp.get(), {.new_session = true, .close_standard_streams = true});
+  if (!pid) {
+    int err = pid.error().os_code().value_or(0);
+    const char* description = ::strerrordesc_np(err);
+    return fail("failed to exec " + debug_quoted(editor_path) + ": couldn't exec process: " +
+                (description ? description : "Unknown error"));
+  }
   return {};
 }
 
