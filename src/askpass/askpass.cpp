@@ -8,21 +8,21 @@
 #include <cstring>
 
 #include "base/io.hpp"
+#include "base/socket_address.hpp"
 #include "base/unique_fd.hpp"
 
 namespace kiv {
 namespace {
 
 Result<UniqueFd> connect_stream(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return fail("paths must not contain interior null bytes");
-  sockaddr_un address{};
-  if (path.size() >= sizeof address.sun_path) return fail("path must be shorter than SUN_LEN");
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
+  auto address = make_unix_socket_address(path);
+  if (!address) {
+    return fail(address.error() == UnixAddressProblem::InteriorNul ? "paths must not contain interior null bytes"
+                                                                    : "path must be shorter than SUN_LEN");
+  }
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) return fail_last_os();
-  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+  while (::connect(fd.get(), address->get(), address->length) != 0) {
     if (errno != EINTR) return fail_last_os();
   }
   return fd;

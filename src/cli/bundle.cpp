@@ -16,22 +16,6 @@ constexpr const char* kContext = "Bundle detection";
 
 }  // namespace
 
-Result<std::string> current_exe() {
-  std::string target(PATH_MAX, '\0');
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
-    if (n < 0) {
-      if (errno == ENOENT) return fail("no /proc/self/exe available. Is /proc mounted?");
-      return fail_last_os();
-    }
-    if (static_cast<size_t>(n) < target.size()) {
-      target.resize(static_cast<size_t>(n));
-      return target;
-    }
-    target.resize(target.size() * 2);
-  }
-}
-
 Result<std::string> detect_bundle_from(const std::optional<std::string>& kiv, const std::string& launcher_exe) {
   if (kiv) return with_context(canonicalize(*kiv), kContext);
   // The root, or an empty path, has no parent of its own.

@@ -4,7 +4,6 @@
 
 #include "base/io.hpp"
 #include "base/text.hpp"
-#include "cli/launcher.hpp"
 #include "cmdline/parser.hpp"
 #include "cmdline/render.hpp"
 

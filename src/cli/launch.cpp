@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/fs.hpp"
+#include "base/socket_address.hpp"
 #include "base/spawn.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
@@ -50,9 +52,7 @@ Result<std::string> hand_over_socket_path(const std::optional<std::string>& user
   } else {
     KIV_TRY_ASSIGN(dir, data_dir());
   }
-  std::string name = "kiv-" + RELEASE_CHANNEL_NAME.get() + ".sock";
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
+  return join_path(dir, "kiv-" + RELEASE_CHANNEL_NAME.get() + ".sock");
 }
 
 void set_force_cli_mode_env() { ::setenv("KIV_FORCE_CLI_MODE", "", 1); }
@@ -72,12 +72,9 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
   auto path = hand_over_socket_path(user_data_dir);
   // An address that cannot be formed, or a failed connect, means no editor
   // is there to take the URL: start one.
-  if (path && path->size() < sizeof(sockaddr_un::sun_path) && path->find('\0') == std::string::npos) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ::memcpy(address.sun_path, path->data(), path->size());
-    auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path->size() + 1);
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+  auto address = path ? make_unix_socket_address(*path) : std::unexpected(UnixAddressProblem::TooLong);
+  if (address) {
+    if (::connect(socket.get(), address->get(), address->length) == 0) {
       ssize_t n;
       do {
         n = ::write(socket.get(), url.data(), url.size());

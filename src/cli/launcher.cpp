@@ -20,7 +20,7 @@
 #include "cli/launch.hpp"
 #include "cli/open_request.hpp"
 #include "cli/side_modes.hpp"
-#include "cli/threads.hpp"
+#include "cli/worker_pool.hpp"
 #include "paths/data_dir.hpp"
 #include "util/root_refusal.hpp"
 

@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "base/text.hpp"
 #include "cli/dir_diff.hpp"
 #include "cli/open_args.hpp"
 #include "tempfs/temp.hpp"

@@ -276,16 +276,12 @@ Result<std::pair<IpcSender, IpcReceiver>> channel() {
 }
 
 Result<UnixSocketAddress> unix_socket_address(std::string_view path) {
-  UnixSocketAddress result{};
-  result.address.sun_family = AF_UNIX;
-  if (path.find('\0') != std::string_view::npos) return fail("socket path contains a NUL byte: " + debug_quoted(path));
-  if (path.size() >= sizeof result.address.sun_path) {
-    return fail("socket path is too long for a Unix socket address (" + std::to_string(path.size()) +
-                " bytes, at most " + std::to_string(sizeof result.address.sun_path - 1) + "): " + debug_quoted(path));
-  }
-  std::memcpy(result.address.sun_path, path.data(), path.size());
-  result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return result;
+  auto address = make_unix_socket_address(path);
+  if (address) return *address;
+  if (address.error() == UnixAddressProblem::InteriorNul)
+    return fail("socket path contains a NUL byte: " + debug_quoted(path));
+  return fail("socket path is too long for a Unix socket address (" + std::to_string(path.size()) + " bytes, at most " +
+              std::to_string(sizeof(sockaddr_un::sun_path) - 1) + "): " + debug_quoted(path));
 }
 
 }  // namespace kiv::ipc

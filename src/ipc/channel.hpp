@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/socket_address.hpp"
 #include "base/unique_fd.hpp"
 
 namespace kiv::ipc {
@@ -104,11 +105,7 @@ class IpcReceiver {
 /// the OS error of socketpair.
 [[nodiscard]] Result<std::pair<IpcSender, IpcReceiver>> channel();
 
-/// A Unix socket address for `path`, with its length.
-struct UnixSocketAddress {
-  sockaddr_un address;
-  socklen_t length;
-};
+using kiv::UnixSocketAddress;
 
 /// The address of the socket file `path`. A path with a NUL byte, or longer
 /// than 107 bytes, cannot be an address and fails saying so (never cut short).

@@ -115,10 +115,6 @@ TEST(PrepareProcess, ReopensClosedDescriptorsSoLaterFilesStayClear) {
   EXPECT_EQ(testing::read_file(file), "");
 }
 
-TEST(Panic, StopsWithStatus101AndTheDiagnostic) {
-  EXPECT_EXIT(panic("impossible state"), ::testing::ExitedWithCode(101), "^impossible state\n$");
-}
-
 TEST(AskpassPromptFromArgs, JoinsWithNulBytes) {
   using V = std::vector<std::string>;
   EXPECT_EQ(askpass_prompt_from_args(V{"kiv"}), "");
