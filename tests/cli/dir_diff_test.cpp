@@ -15,11 +15,7 @@ namespace fs = std::filesystem;
 
 class DirDiffTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(tmp());
-    ::setenv("TMPDIR", tmp().c_str(), 1);
-  }
-  void TearDown() override { ::unsetenv("TMPDIR"); }
+  void SetUp() override { fs::create_directories(tmp()); }
 
   std::string tmp() const { return dir_.sub("tmp"); }
   std::string at(const std::string& relative) const { return dir_.sub(relative); }
@@ -37,6 +33,7 @@ class DirDiffTest : public ::testing::Test {
   }
 
   testing::ScopedTempDir dir_;
+  testing::ScopedEnv tmpdir_{"TMPDIR", tmp()};
 };
 
 TEST(PathOrder, ComparesComponentByComponent) {

@@ -45,17 +45,9 @@ ino_t inode_of_path(const std::string& path) {
 class OpenRequestTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
     fs::create_directories(tmp());
     fs::create_directories(work());
     work_ = fs::canonical(work()).string();
-    ::setenv("TMPDIR", tmp().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_tmpdir_)
-      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
   }
 
   std::string tmp() const { return dir_.sub("tmp"); }
@@ -106,7 +98,7 @@ class OpenRequestTest : public ::testing::Test {
 
   testing::ScopedTempDir dir_;
   std::string work_;
-  std::optional<std::string> saved_tmpdir_;
+  testing::ScopedEnv tmpdir_{"TMPDIR", tmp()};
 };
 
 TEST_F(OpenRequestTest, NothingGivenMakesOnlyTheServer) {

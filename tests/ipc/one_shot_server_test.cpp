@@ -20,16 +20,6 @@ namespace {
 
 class OneShotServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
-    ::setenv("TMPDIR", dir_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_tmpdir_)
-      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
   std::pair<IpcOneShotServer, std::string> create() {
     auto created = IpcOneShotServer::create();
     if (!created) ADD_FAILURE() << created.error().display();
@@ -42,7 +32,7 @@ class OneShotServerTest : public ::testing::Test {
   }
 
   kiv::testing::ScopedTempDir dir_;
-  std::optional<std::string> saved_tmpdir_;
+  kiv::testing::ScopedEnv tmpdir_{"TMPDIR", dir_.path()};
 };
 
 TEST_F(OneShotServerTest, ListensOnASocketInADirectoryOfItsOwn) {
@@ -140,9 +130,9 @@ TEST_F(OneShotServerTest, RelativeTmpdirStillGivesAnAbsoluteName) {
   std::string cwd = std::filesystem::current_path();
   ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
   std::filesystem::create_directory("rel");
-  ::setenv("TMPDIR", "rel", 1);
+  tmpdir_.set("rel");
   auto created = IpcOneShotServer::create();
-  ::setenv("TMPDIR", "", 1);
+  tmpdir_.set("");
   auto in_cwd = IpcOneShotServer::create();
   ASSERT_EQ(::chdir(cwd.c_str()), 0);
   ASSERT_TRUE(created) << created.error().display();
@@ -170,7 +160,7 @@ TEST_F(OneShotServerTest, CreationFailuresAreErrorsAndLeaveNoDirectory) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    tmpdir_.set(c.tmpdir);
     auto created = IpcOneShotServer::create();
     ASSERT_FALSE(created);
     EXPECT_TRUE(std::regex_match(created.error().display(), std::regex(c.error_pattern)))

@@ -39,17 +39,11 @@ std::string bulk(std::size_t n) {
 class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
     env_ = support::kiv_env(home_.path());
     env_["KIV_STAND_IN_RECORD"] = home_.sub("record.jsonl");
-    ::setenv("TMPDIR", env_["TMPDIR"].c_str(), 1);  // where this test's servers go
   }
   void TearDown() override {
     if (thread_.joinable()) thread_.join();
-    if (saved_tmpdir_)
-      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
   }
 
   void script(const std::string& text) {
@@ -139,7 +133,7 @@ class StandInTest : public ::testing::Test {
 
   support::ScopedTempDir home_;
   std::map<std::string, std::string> env_;
-  std::optional<std::string> saved_tmpdir_;
+  support::ScopedEnv tmpdir_{"TMPDIR", home_.sub("tmp")};  // where this test's servers go, as kiv_env says
   std::thread thread_;
   support::RunResult result_;
 };
