@@ -76,8 +76,10 @@ static_assert(!names_a_placeholder(std::string_view(kScript.data(), kScript.size
 
 constexpr const char* kSpawnContext = "Failed to execute uninstall script";
 
+// The directory is new, so the file cannot exist yet: one that does was put
+// there by someone else, and is not followed or truncated.
 Status write_script(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!fd) return fail_last_os();
   KIV_TRY(write_all(fd.get(), UNINSTALL_SCRIPT));
   if (::fchmod(fd.get(), 0755) != 0) return fail_last_os();

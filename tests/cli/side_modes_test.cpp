@@ -310,6 +310,18 @@ TEST(Uninstall, FailuresBeforeTheScriptRunsAreReportedAndLeaveNothing) {
   EXPECT_TRUE(no_tmp.removals().empty());
 }
 
+TEST(Uninstall, UnsupportedPlatformEndsTheScriptBeforeAnyRemoval) {
+  Sandbox sandbox;
+  sandbox.tool("uname", "echo Plan9\n");
+  sandbox.make({".local/bin/kiv", ".kiv_server/state"});
+  auto before = sandbox.snapshot();
+  RunResult result = run_process(sandbox.kiv(kStable, {"--uninstall"}));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "Unsupported platform Plan9\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(sandbox.snapshot(), before);
+}
+
 // ---------------------------------------------------------------------------
 // Uninstall: the script on Linux
 
