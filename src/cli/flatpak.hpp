@@ -6,11 +6,12 @@
 #include <string>
 
 #include "base/error.hpp"
+#include "release_channel/app_id.hpp"
 
 namespace kiv {
 
 /// The prefix FLATPAK_ID is tested for.
-inline constexpr std::string_view KIV_FLATPAK_APP_ID = "dev.kiv.Kiv";
+inline constexpr std::string_view KIV_FLATPAK_APP_ID = STABLE_APP_ID;
 inline constexpr const char* FLATPAK_SPAWN_PATH = "/usr/bin/flatpak-spawn";
 inline constexpr const char* SANDBOX_EDITOR_PATH = "/app/libexec/kiv-editor";
 inline constexpr const char* FLATPAK_UPDATE_EXPLANATION = "Please use flatpak to update kiv";

@@ -38,17 +38,27 @@ ScopedTempDir::~ScopedTempDir() {
 
 namespace {
 
+void open_on(int target, const char* path, int flags) {
+  int fd = ::open(path, flags);
+  ::dup2(fd, target);
+  if (fd != target) ::close(fd);
+}
+
 void set_stdio(int target, Stdio mode, int pipe_end) {
   switch (mode) {
     case Stdio::Inherit: break;
-    case Stdio::DevNull: {
-      int fd = ::open("/dev/null", O_RDWR);
-      ::dup2(fd, target);
-      if (fd != target) ::close(fd);
-      break;
-    }
+    case Stdio::DevNull: open_on(target, "/dev/null", O_RDWR); break;
     case Stdio::Closed: ::close(target); break;
     case Stdio::Pipe: ::dup2(pipe_end, target); break;
+    case Stdio::BrokenPipe: {
+      int ends[2];
+      if (::pipe(ends) != 0) _exit(126);
+      ::close(ends[0]);
+      ::dup2(ends[1], target);
+      if (ends[1] != target) ::close(ends[1]);
+      break;
+    }
+    case Stdio::Full: open_on(target, "/dev/full", O_WRONLY); break;
   }
 }
 

@@ -27,7 +27,9 @@ class ScopedTempDir {
   std::string path_;
 };
 
-enum class Stdio { Inherit, DevNull, Closed, Pipe };
+/// BrokenPipe: the write end of a pipe whose read end is already closed;
+/// Full: /dev/full, where every write fails with ENOSPC.
+enum class Stdio { Inherit, DevNull, Closed, Pipe, BrokenPipe, Full };
 
 struct RunOptions {
   std::vector<std::string> argv;  // argv[0] is the program (looked up only by path)
