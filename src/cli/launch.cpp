@@ -11,7 +11,7 @@
 
 #include "base/fs.hpp"
 #include "base/socket_address.hpp"
-#include "base/spawn.hpp"
+#include "base/process.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "paths/data_dir.hpp"
@@ -59,7 +59,7 @@ void set_force_cli_mode_env() { ::setenv("KIV_FORCE_CLI_MODE", "", 1); }
 
 Result<int> run_app_foreground(const std::string& editor_path, std::string url,
                                const std::optional<std::string>& user_data_dir) {
-  CStringArray argv(editor_argv(editor_path, url, user_data_dir));
+  CStrings argv(editor_argv(editor_path, url, user_data_dir));
   KIV_TRY_ASSIGN(pid_t pid, spawn_process(argv, environ));
   return wait_for_process(pid);
 }
@@ -88,9 +88,14 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
   // and without kiv's standard streams. posix_spawn reports a failed exec, so
   // an editor that cannot run is an error here rather than a wait for a
   // connection that never comes.
-  CStringArray argv(editor_argv(editor_path, url, user_data_dir));
-  CStringArray envp(detached_environment());
-  auto pid = spawn_process(argv, envp.get(), {.new_session = true, .close_standard_streams = true});
+  CStrings argv(editor_argv(editor_path, url, user_data_dir));
+  CStrings envp(detached_environment());
+  SpawnFileActions no_standard_streams;
+  for (int fd = 0; fd <= 2; ++fd) KIV_TRY(no_standard_streams.add_close(fd));
+  SpawnOptions options;
+  options.new_session = true;
+  options.file_actions = &no_standard_streams;
+  auto pid = spawn_process(argv, envp.get(), options);
   if (!pid) {
     int err = pid.error().os_code().value_or(0);
     const char* description = ::strerrordesc_np(err);

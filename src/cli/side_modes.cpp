@@ -1,9 +1,30 @@
 #include "cli/side_modes.hpp"
 
+#include <unistd.h>
+
+#include "base/io.hpp"
+#include "base/text.hpp"
+#include "cli/build_info.hpp"
+#include "release_channel/release_channel.hpp"
+
 namespace kiv {
 namespace {
 
 Status not_built(const char* feature) { return fail(std::string(feature) + " is not built yet"); }
+
+std::string version_line(const std::string& channel, const std::string& editor_path) {
+  std::string line = "Kiv ";
+  if (channel != "stable") line += channel + " ";
+  line += release_version();
+  line += " ";
+  line += commit_id();
+  // The commit's trailing blank and the separator's leading one: two blanks
+  // before the EN DASH.
+  line += "  \u2013 ";
+  line += utf8_lossy(editor_path);
+  line += "\n";
+  return line;
+}
 
 constexpr SideMode SIDE_MODES[] = {
     {"--completions", [](const ArgsKind& a) { return a.completions.has_value(); }, run_completions},
@@ -17,8 +38,20 @@ constexpr SideMode SIDE_MODES[] = {
 std::span<const SideMode> side_modes() { return SIDE_MODES; }
 
 Status run_completions(const ArgsKind&, const std::string&) { return not_built("--completions"); }
-Status print_version(const ArgsKind&, const std::string&) { return not_built("--version"); }
-Status refuse_system_specs(const ArgsKind&, const std::string&) { return not_built("--system-specs"); }
-Status run_uninstall(const ArgsKind&, const std::string&) { return not_built("--uninstall"); }
+
+Status print_version(const ArgsKind&, const std::string& editor_path) {
+  // Written straight to the descriptor so that a reader that went away, or a
+  // full disk, is reported instead of lost in the flush at exit.
+  Status written = write_all(STDOUT_FILENO, version_line(RELEASE_CHANNEL_NAME, editor_path));
+  if (!written) written.error().add_context("Failed to write the version line");
+  return written;
+}
+
+Status refuse_system_specs(const ArgsKind&, const std::string& editor_path) {
+  return fail(
+      "The `--system-specs` argument is not supported in the Kiv CLI, only on Kiv binary.\n"
+      "To retrieve the system specs on the command line, run the following command:\n" +
+      utf8_lossy(editor_path) + " --system-specs");
+}
 
 }  // namespace kiv
