@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include "base/fs.hpp"
 #include "base/io.hpp"
 #include "base/text.hpp"
 #include "cli/build_info.hpp"
-#include "cli/bundle.hpp"
 #include "cli/command_line.hpp"
 #include "cmdline/completion.hpp"
 #include "release_channel/release_channel.hpp"
