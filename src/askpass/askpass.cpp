@@ -28,10 +28,10 @@ Result<UniqueFd> connect_stream(const std::string& path) {
   return fd;
 }
 
-[[noreturn]] void fail_with(const Error& error) {
+ExitStatus report(const Error& error) {
   std::string line = error.display() + "\n";
   (void)write_all(STDERR_FILENO, line);
-  exit_process(1);
+  return 1;
 }
 
 }  // namespace
@@ -48,17 +48,18 @@ Status relay_prompt(const std::string& socket_path, std::string prompt) {
   return {};
 }
 
-void connect_and_write_prompt(const std::string& socket_path, std::string prompt) {
-  if (Status status = relay_prompt(socket_path, std::move(prompt)); !status) fail_with(status.error());
+ExitStatus connect_and_write_prompt(const std::string& socket_path, std::string prompt) {
+  Status status = relay_prompt(socket_path, std::move(prompt));
+  return status ? 0 : report(status.error());
 }
 
 namespace askpass {
 
-void main(const std::string& socket_path) {
+ExitStatus main(const std::string& socket_path) {
   std::string prompt;
-  if (Status status = read_to_end(STDIN_FILENO, prompt); !status)
-    fail_with(Error(status.error()).add_context("Error reading from stdin"));
-  connect_and_write_prompt(socket_path, std::move(prompt));
+  if (Status status = with_context(read_to_end(STDIN_FILENO, prompt), "Error reading from stdin"); !status)
+    return report(status.error());
+  return connect_and_write_prompt(socket_path, std::move(prompt));
 }
 
 }  // namespace askpass

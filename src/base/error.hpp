@@ -42,6 +42,12 @@ template <class T>
 using Result = std::expected<T, Error>;
 using Status = std::expected<void, Error>;
 
+/// The status a process ends with.
+using ExitStatus = int;
+/// How an invocation ends: the status to exit with, or an error for the entry
+/// point to report (then the status is 1).
+using Outcome = Result<ExitStatus>;
+
 inline std::unexpected<Error> fail(std::string message) { return std::unexpected(Error(std::move(message))); }
 inline std::unexpected<Error> fail(Error error) { return std::unexpected(std::move(error)); }
 inline std::unexpected<Error> fail_os(int errnum) { return std::unexpected(Error::os(errnum)); }

@@ -84,7 +84,7 @@ ipc::DefaultOpenBehavior choose_default_open_behavior() {
 
 Status run_cli_receiver(CliReceiverContext context) {
   constexpr const char* kAfterSpawn = "Handshake after Kiv spawn";
-  // 1-2. The editor's connection and its Handshake; the connection closes
+  // The editor's connection and its Handshake; the connection closes
   // as soon as the Handshake is read.
   auto accepted = std::move(context.one_shot_server).accept();
   if (!accepted) return fail(std::move(accepted.error()).add_context(kAfterSpawn));
@@ -92,7 +92,7 @@ Status run_cli_receiver(CliReceiverContext context) {
   accepted->first = ipc::IpcReceiver(UniqueFd());
   if (!handshake) return fail(std::move(handshake.error()).add_context(kAfterSpawn));
 
-  // 3-5. The request, with the working directory when it can be read.
+  // The request, with the working directory when it can be read.
   std::optional<std::string> cwd;
   if (auto dir = current_dir()) cwd = std::move(*dir);
   if (auto sent = ipc::send_request(handshake->requests, build_request(context, std::move(cwd))); !sent) {
@@ -100,7 +100,7 @@ Status run_cli_receiver(CliReceiverContext context) {
     return drain_after_failed_send(context, handshake->responses, std::move(sent.error()));
   }
 
-  // 6. Relay until Exit or until the channel closes or garbles.
+  // Relay until Exit or until the channel closes or garbles.
   for (;;) {
     auto response = ipc::receive_response(handshake->responses);
     if (!response) return {};

@@ -23,9 +23,9 @@ namespace {
 constexpr std::string_view kForwardedXdgVariables[] = {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
                                                        "XDG_STATE_HOME"};
 
-[[noreturn]] void fail_restart(const std::string& failure) {
+ExitStatus fail_restart(const std::string& failure) {
   (void)write_all(STDERR_FILENO, "failed restart cli on host: " + failure + "\n");
-  exit_process(1);
+  return 1;
 }
 
 // Runs `argv` (the program by its path) with standard input from /dev/null
@@ -164,20 +164,20 @@ std::string nul_argument_debug_form(size_t position, std::string_view argument) 
   return form + "]))";
 }
 
-void restart_on_flatpak_host(const std::vector<std::string>& args) {
-  if (env_text("KIV_FLATPAK_NO_ESCAPE") || !inside_editor_sandbox()) return;
+std::optional<ExitStatus> restart_on_flatpak_host(const std::vector<std::string>& args) {
+  if (env_text("KIV_FLATPAK_NO_ESCAPE") || !inside_editor_sandbox()) return std::nullopt;
   std::string flatpak_id = *env_text("FLATPAK_ID");
 
   auto output = run_capturing_output({FLATPAK_SPAWN_PATH, "--host", "flatpak", "info", "--show-location", flatpak_id});
   // Without a location there is no host kiv to run: stop rather than guess.
-  if (!output) fail_restart(errno_debug_form(output.error()));
+  if (!output) return fail_restart(errno_debug_form(output.error()));
   auto installation_dir = installation_dir_from_location(*output);
   if (!installation_dir)
-    fail_restart("the location flatpak info printed is not UTF-8: " + debug_quoted(*output));
+    return fail_restart("the location flatpak info printed is not UTF-8: " + debug_quoted(*output));
 
   std::span<const std::string> user_args(args);
   if (!user_args.empty()) user_args = user_args.subspan(1);
-  fail_restart(replace_process(flatpak_spawn_argv(*installation_dir, environ, user_args)));
+  return fail_restart(replace_process(flatpak_spawn_argv(*installation_dir, environ, user_args)));
 }
 
 std::string extended_library_path(const std::optional<std::string>& ld_library_path,

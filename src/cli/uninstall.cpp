@@ -155,9 +155,6 @@ Result<int> run_uninstall_script() {
 
 const std::string_view UNINSTALL_SCRIPT(kScript.data(), kScript.size());
 
-Status run_uninstall(const ArgsKind&, const std::string&) {
-  KIV_TRY_ASSIGN(int code, run_uninstall_script());
-  exit_process(code);
-}
+Outcome run_uninstall(const ArgsKind&, const std::string&) { return run_uninstall_script(); }
 
 }  // namespace kiv
