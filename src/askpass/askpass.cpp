@@ -37,13 +37,12 @@ ExitStatus report(const Error& error) {
 }  // namespace
 
 Status relay_prompt(const std::string& socket_path, std::string prompt) {
-  auto socket = connect_stream(socket_path);
-  if (!socket) return fail(std::move(socket.error()).add_context("Error connecting to socket " + socket_path));
+  KIV_TRY_ASSIGN(UniqueFd socket, with_context(connect_stream(socket_path), "Error connecting to socket " + socket_path));
   if (prompt.empty() || prompt.back() != '\0') prompt += '\0';
-  KIV_TRY(with_context(write_all(socket->get(), prompt), "Error writing to socket"));
+  KIV_TRY(with_context(write_all(socket.get(), prompt), "Error writing to socket"));
   // The writing direction stays open: the server reads up to the NUL byte.
   std::string reply;
-  KIV_TRY(with_context(read_to_end(socket->get(), reply), "Error reading from socket"));
+  KIV_TRY(with_context(read_to_end(socket.get(), reply), "Error reading from socket"));
   KIV_TRY(with_context(write_all(STDOUT_FILENO, reply), "Error writing to stdout"));
   return {};
 }

@@ -53,11 +53,19 @@ inline std::unexpected<Error> fail(Error error) { return std::unexpected(std::mo
 inline std::unexpected<Error> fail_os(int errnum) { return std::unexpected(Error::os(errnum)); }
 inline std::unexpected<Error> fail_last_os() { return std::unexpected(Error::last_os()); }
 
-/// `result` unchanged on success, its error with `context` added outside on failure.
+/// The one way context is added on the way up: `result` unchanged on
+/// success, its error with `context` added outside on failure...
 template <class T>
 Result<T> with_context(Result<T> result, std::string_view context) {
   if (!result) result.error().add_context(std::string(context));
   return result;
+}
+
+/// ...and the same for an error being returned, as in
+/// `return with_context(fail("..."), "Bundle detection");`.
+inline std::unexpected<Error> with_context(std::unexpected<Error> error, std::string_view context) {
+  error.error().add_context(std::string(context));
+  return error;
 }
 
 /// The system's description of `errnum` (strerror_r, so safe on any thread).

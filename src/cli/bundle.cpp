@@ -21,12 +21,9 @@ Result<std::string> detect_bundle_from(const std::optional<std::string>& kiv, co
   // The root, or an empty path, has no parent of its own.
   std::string parent(parent_path(launcher_exe));
   if (parent == launcher_exe || parent.empty())
-    return fail(Error("no parent path for cli").add_context(kContext));
+    return with_context(fail("no parent path for cli"), kContext);
   for (const char* candidate : BUNDLE_CANDIDATES) {
-    std::string joined = parent;
-    if (joined.empty() || joined.back() != '/') joined += '/';
-    joined += candidate;
-    auto canonical = canonicalize(joined);
+    auto canonical = canonicalize(join_path(parent, candidate));
     if (!canonical) continue;
     if (same_components(*canonical, launcher_exe)) continue;
     return canonical;
@@ -36,14 +33,13 @@ Result<std::string> detect_bundle_from(const std::optional<std::string>& kiv, co
     if (!list.empty()) list += ", ";
     list += candidate;
   }
-  return fail(Error("could not find any of: " + list).add_context(kContext));
+  return with_context(fail("could not find any of: " + list), kContext);
 }
 
 Result<std::string> detect_bundle(const std::optional<std::string>& kiv) {
   if (kiv) return detect_bundle_from(kiv, "");
-  auto exe = current_exe();
-  if (!exe) return fail(std::move(exe.error()).add_context(kContext));
-  return detect_bundle_from(kiv, *exe);
+  KIV_TRY_ASSIGN(std::string exe, with_context(current_exe(), kContext));
+  return detect_bundle_from(kiv, exe);
 }
 
 }  // namespace kiv

@@ -20,8 +20,8 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-Error walk_error(int errnum, const std::string& path) {
-  return Error::os(errnum).add_context("IO error for operation on " + path);
+std::unexpected<Error> walk_error(int errnum, const std::string& path) {
+  return with_context(fail_os(errnum), "IO error for operation on " + path);
 }
 
 // Reads one directory (opened without following a link unless it is the
@@ -32,15 +32,15 @@ Status read_directory(const std::string& root, const std::string& relative, bool
   std::string path = is_root ? root : join_path(root, relative);
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (is_root ? 0 : O_NOFOLLOW);
   UniqueFd fd(::open(path.c_str(), flags));
-  if (!fd) return fail(walk_error(errno, path));
+  if (!fd) return walk_error(errno, path);
   std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd.get()));
-  if (!dir) return fail(walk_error(errno, path));
+  if (!dir) return walk_error(errno, path);
   fd.release();  // owned by `dir` from here
   for (;;) {
     errno = 0;
     struct dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) {
-      if (errno != 0) return fail(walk_error(errno, path));
+      if (errno != 0) return walk_error(errno, path);
       return {};
     }
     std::string_view name = entry->d_name;
@@ -49,7 +49,7 @@ Status read_directory(const std::string& root, const std::string& relative, bool
     if (type == DT_UNKNOWN) {
       struct stat st;
       if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return fail(walk_error(errno, join_path(path, name)));
+        return walk_error(errno, join_path(path, name));
       type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
     }
     if (type != DT_REG && type != DT_DIR) continue;

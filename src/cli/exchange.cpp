@@ -86,11 +86,10 @@ Status run_cli_receiver(CliReceiverContext context) {
   constexpr const char* kAfterSpawn = "Handshake after Kiv spawn";
   // The editor's connection and its Handshake; the connection closes
   // as soon as the Handshake is read.
-  auto accepted = std::move(context.one_shot_server).accept();
-  if (!accepted) return fail(std::move(accepted.error()).add_context(kAfterSpawn));
-  auto handshake = ipc::decode_handshake(std::move(accepted->second));
-  accepted->first = ipc::IpcReceiver(UniqueFd());
-  if (!handshake) return fail(std::move(handshake.error()).add_context(kAfterSpawn));
+  KIV_TRY_ASSIGN(auto accepted, with_context(std::move(context.one_shot_server).accept(), kAfterSpawn));
+  auto handshake = with_context(ipc::decode_handshake(std::move(accepted.second)), kAfterSpawn);
+  accepted.first = ipc::IpcReceiver(UniqueFd());
+  if (!handshake) return std::unexpected(std::move(handshake).error());
 
   // The request, with the working directory when it can be read.
   std::optional<std::string> cwd;

@@ -46,8 +46,8 @@ ipc::OpenBehavior open_behavior_from_flags(const ArgsKind& args) {
 
 Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_terminal) {
   // The rendezvous the editor calls back on, and the URL naming it.
-  auto server = ipc::IpcOneShotServer::create();
-  if (!server) return fail(std::move(server.error()).add_context("Handshake before Kiv spawn"));
+  auto server = with_context(ipc::IpcOneShotServer::create(), "Handshake before Kiv spawn");
+  if (!server) return std::unexpected(std::move(server).error());
   std::string url = ipc::handover_url(server->second);
 
   OpenRequest request{

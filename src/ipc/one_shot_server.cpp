@@ -80,12 +80,12 @@ Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {
   do {
     fd = ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+  if (fd < 0) return with_context(fail_last_os(), IO_ERROR);
   IpcReceiver connection{UniqueFd(fd)};
 
   const linger option{1, LINGER_SECONDS};
   if (::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
-    return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+    return with_context(fail_last_os(), IO_ERROR);
   }
   KIV_TRY_ASSIGN(IpcMessage first, with_context(connection.receive(), IO_ERROR));
   return std::pair{std::move(connection), std::move(first)};
