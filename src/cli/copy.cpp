@@ -31,7 +31,7 @@ std::vector<JoinHandle<Result<std::uint64_t>>> spawn_anonymous_fd_relays(std::ve
   for (auto& pair : pairs) {
     auto owned = std::make_shared<RelayPair>(std::move(pair));
     handles.push_back(spawn_named_thread<Result<std::uint64_t>>("CliAnonymousFd", [owned] {
-      return relay_anonymous_fd(std::move(owned->first), std::move(owned->second));
+      return relay_anonymous_fd(std::move(owned->source), std::move(owned->destination));
     }));
   }
   return handles;

@@ -19,7 +19,11 @@ namespace kiv {
 /// Copies `source` into `destination` and closes both in every case.
 [[nodiscard]] Result<std::uint64_t> relay_anonymous_fd(UniqueFd source, UniqueFd destination);
 
-using RelayPair = std::pair<UniqueFd, UniqueFd>;  // (source, destination)
+/// An anonymous memory file and the temporary file its content goes to.
+struct RelayPair {
+  UniqueFd source;
+  UniqueFd destination;
+};
 
 /// Starts "CliStdin" running forward_stdin on `target`.
 JoinHandle<Status> spawn_stdin_forwarder(UniqueFd target);

@@ -123,7 +123,7 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
       // The reopened descriptor is a memory file too and may have taken a
       // number that a later argument names.
       owned.insert(source->get());
-      request.relay_pairs.emplace_back(std::move(*source), std::move(destination));
+      request.relay_pairs.push_back(RelayPair{std::move(*source), std::move(destination)});
     } else {
       KIV_TRY_ASSIGN(std::string resolved, parse_path_with_position(argument));
       context.paths.push_back(std::move(resolved));

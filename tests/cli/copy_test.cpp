@@ -24,7 +24,7 @@ TEST(RelayAnonymousFd, RunsOnANamedThreadAndClosesBothDescriptors) {
   UniqueFd out = open_file(dir.sub("out"));
   destination = out.get();
   std::vector<RelayPair> pairs;
-  pairs.emplace_back(std::move(memfd), std::move(out));
+  pairs.push_back(RelayPair{std::move(memfd), std::move(out)});
   auto handles = spawn_anonymous_fd_relays(std::move(pairs));
   ASSERT_EQ(handles.size(), 1u);
   EXPECT_EQ(handles[0].join().value(), 7u);

@@ -364,10 +364,10 @@ TEST_F(OpenRequestTest, MemfdsGetKeptFilesAndRelayPairsInArgumentOrder) {
     EXPECT_EQ(request.context.urls, std::vector<std::string>{"http://x"});
     EXPECT_FALSE(request.stdin_target);
     ASSERT_EQ(request.relay_pairs.size(), 2u);
-    EXPECT_EQ(request.relay_pairs[0].first.get(), first_fd);
-    EXPECT_EQ(inode_of_fd(request.relay_pairs[0].second.get()), inode_of_path(paths[0]));
-    EXPECT_EQ(request.relay_pairs[1].first.get(), second_fd);
-    EXPECT_EQ(inode_of_fd(request.relay_pairs[1].second.get()), inode_of_path(paths[2]));
+    EXPECT_EQ(request.relay_pairs[0].source.get(), first_fd);
+    EXPECT_EQ(inode_of_fd(request.relay_pairs[0].destination.get()), inode_of_path(paths[0]));
+    EXPECT_EQ(request.relay_pairs[1].source.get(), second_fd);
+    EXPECT_EQ(inode_of_fd(request.relay_pairs[1].destination.get()), inode_of_path(paths[2]));
     // Copying is the copy threads' work: the files are still empty.
     EXPECT_EQ(fs::file_size(paths[0]), 0u);
   }
@@ -429,8 +429,8 @@ TEST_F(OpenRequestTest, AMemfdNamedTwiceIsReadThroughDescriptorsOfItsOwn) {
     OpenRequest request = assemble_ok(args);
     memfd.release();
     ASSERT_EQ(request.relay_pairs.size(), 2u);
-    EXPECT_EQ(request.relay_pairs[0].first.get(), fd);
-    reopened = request.relay_pairs[1].first.get();
+    EXPECT_EQ(request.relay_pairs[0].source.get(), fd);
+    reopened = request.relay_pairs[1].source.get();
     EXPECT_NE(reopened, fd);
     EXPECT_EQ(inode_of_fd(reopened), inode);
     // Its own file position: it reads the content from the start.
@@ -451,9 +451,9 @@ TEST_F(OpenRequestTest, AMemfdNamedTwiceIsReadThroughDescriptorsOfItsOwn) {
   OpenRequest request = assemble_ok(args);
   memfd.release();
   ASSERT_EQ(request.relay_pairs.size(), 3u);
-  ASSERT_EQ(request.relay_pairs[1].first.get(), reopened) << "the descriptor numbers are not reproducible here";
+  ASSERT_EQ(request.relay_pairs[1].source.get(), reopened) << "the descriptor numbers are not reproducible here";
   std::set<int> sources;
-  for (const auto& pair : request.relay_pairs) sources.insert(pair.first.get());
+  for (const auto& pair : request.relay_pairs) sources.insert(pair.source.get());
   EXPECT_EQ(sources.size(), 3u);
   EXPECT_EQ(request.context.paths.size(), 3u);
 }
