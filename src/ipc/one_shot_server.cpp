@@ -32,7 +32,9 @@ Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
   if (fd < 0) return fail_last_os();
   UniqueFd listener(fd);
 
-  KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
+  // Only kiv's own user (the editor's too) may reach the socket: whoever
+  // connects first receives the request and speaks for the editor.
+  KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
   std::string name = dir.path() + "/socket";
   // The name becomes part of a text URL, and a path that does not fit the
   // address would be bound cut short, outside the directory.

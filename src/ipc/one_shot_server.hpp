@@ -26,9 +26,10 @@ std::string handover_url(std::string_view server_name);
 std::optional<std::string> server_name_from_handover_url(std::string_view url);
 
 /// A listening sequenced-packet socket bound to "socket" in a new temporary
-/// directory. The socket file and its directory exist until the first
-/// message of the one connection has arrived, or until the server is
-/// dropped; then both are gone, whatever happened.
+/// directory that only its owner can enter (mode 0700 whatever the umask),
+/// so no other user can connect. The socket file and its directory exist
+/// until the first message of the one connection has arrived, or until the
+/// server is dropped; then both are gone, whatever happened.
 class IpcOneShotServer {
  public:
   /// A new server, listening (backlog 10), with its name: the socket file's
