@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 
 namespace kiv::ipc {
@@ -50,7 +51,10 @@ Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
 }
 
 IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
-    : dir_(std::move(other.dir_)), listener_(std::move(other.listener_)), name_(std::exchange(other.name_, {})) {}
+    : dir_(std::move(other.dir_)),
+      listener_(std::move(other.listener_)),
+      name_(std::exchange(other.name_, {})),
+      removed_on_signals_(std::exchange(other.removed_on_signals_, false)) {}
 
 IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept {
   if (this != &other) {
@@ -58,6 +62,7 @@ IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept
     dir_ = std::move(other.dir_);
     listener_ = std::move(other.listener_);
     name_ = std::exchange(other.name_, {});
+    removed_on_signals_ = std::exchange(other.removed_on_signals_, false);
   }
   return *this;
 }
@@ -72,6 +77,14 @@ void IpcOneShotServer::close_and_remove() {
   ::unlink(name_.c_str());
   if (::rmdir(dir_.path().c_str()) == 0) (void)dir_.keep();
   name_.clear();
+  if (removed_on_signals_) disarm_termination_cleanup();
+  removed_on_signals_ = false;
+}
+
+Status IpcOneShotServer::remove_when_interrupted() {
+  KIV_TRY(arm_termination_cleanup(name_, dir_.path()));
+  removed_on_signals_ = true;
+  return {};
 }
 
 Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {

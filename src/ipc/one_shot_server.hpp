@@ -49,6 +49,12 @@ class IpcOneShotServer {
   /// when the peer closes without sending).
   [[nodiscard]] Result<std::pair<IpcReceiver, IpcMessage>> accept() &&;
 
+  /// From now until the server is gone, SIGINT, SIGTERM and SIGHUP remove
+  /// the socket file and its directory before they end the process as usual
+  /// (signals that are ignored stay ignored). For one server at a time.
+  /// Fails only on a path too long to prepare for the signal handler.
+  [[nodiscard]] Status remove_when_interrupted();
+
   const std::string& name() const { return name_; }
 
  private:
@@ -59,6 +65,7 @@ class IpcOneShotServer {
   TempDir dir_;
   UniqueFd listener_;
   std::string name_;  // empty once the server is gone
+  bool removed_on_signals_ = false;
 };
 
 }  // namespace kiv::ipc
