@@ -110,6 +110,31 @@ TEST_F(ExchangeE2e, WorkingDirectoryRemovedBeforeTheEditorConnects) {
   EXPECT_EQ(request["urls"], json({"https://example.com"}));
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+TEST_F(ExchangeE2e, AMessageOfNBytesCostsAboutNBytes) {
+  if (SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
+  // kiv, with its address space limited to 192 MiB more than the 256 MiB
+  // Stdout text it relays, still writes all of it and takes the status
+  // that follows. (The editor runs on its own, outside the limit.)
+  constexpr std::size_t TEXT = std::size_t{256} << 20;
+  script("receive\nstdout-bulk " + std::to_string(TEXT) + "\nexit 7\n");
+  ServingEditor editor(env_, record());
+  ASSERT_TRUE(editor.ready());
+  auto options = kiv({});
+  options.argv = {"/bin/bash", "-c", "set -o pipefail; prlimit --as=\"$1\" -- \"$0\" https://example.com | wc -c",
+                  testing::kiv_binary(), std::to_string(TEXT + (std::size_t{192} << 20))};
+  options.timeout = std::chrono::seconds(60);
+  auto result = run_process(options);
+  EXPECT_EQ(result.exit_code, 7) << result.err;
+  EXPECT_EQ(result.out, std::to_string(TEXT + 1) + "\n");
+  EXPECT_EQ(result.err, "");
+}
+
 // What is left in `dir`: its directories and its plain files.
 struct Left {
   int directories = 0;
