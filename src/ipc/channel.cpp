@@ -219,6 +219,10 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
     int err = errno;
     if (!downsize(err, first, size_figure)) return fail_os(err);
   }
+  // The peer holds the receiving end now. Kept open here, it would make the
+  // parts wait for ever for a reader should the peer go away mid-message;
+  // closed, a send to a peer that has gone fails with EPIPE.
+  continuation.second.reset();
   while (sent < payload.size()) {
     std::size_t chunk = std::min(transport_sizes_for(size_figure).fragment, payload.size() - sent);
     if (send_packet(continuation.first.get(), nullptr, payload.substr(sent, chunk), {})) {

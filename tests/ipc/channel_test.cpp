@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <thread>
 
@@ -208,6 +210,33 @@ TEST(IpcChannel, ClosedPeersAreReported) {
     auto message = receiver.receive();
     ASSERT_FALSE(message);
     EXPECT_EQ(message.error().display(), "All senders for this socket closed");
+  }
+  // A receiver that goes away after the first part of a long message: the
+  // sender, in a child, fails instead of waiting for ever on the parts.
+  {
+    auto [sender, receiver] = *channel();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      auto sent = sender.send(pattern(std::size_t{4} << 20));
+      // Broken pipe, or connection reset when parts were left unread.
+      const auto code = sent ? std::nullopt : sent.error().os_code();
+      ::_exit(code == EPIPE || code == ECONNRESET ? 0 : 1);
+    }
+    { IpcSender ours = std::move(sender); }
+    auto first = read_packet(receiver.fd(), 8 + sizes().first_fragment);
+    EXPECT_EQ(first.fds.size(), 1u);
+    first.fds.clear();
+    { IpcReceiver gone = std::move(receiver); }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (::kill(pid, SIGKILL) == 0) {
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "the sender still waits after its receiver has gone";
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
   }
 }
 
