@@ -161,7 +161,8 @@ TEST_F(ExchangeE2e, SignalsWhileWaitingForTheEditorRemoveTheServerAndEndAsUsual)
     auto options = kiv({"-"});
     options.env["TMPDIR"] = tmpdir;
     Spawned run(options);
-    ASSERT_TRUE(wait_until([&] { return server_listening(tmpdir); }));
+    // The server comes first, standard input's file a little later.
+    ASSERT_TRUE(wait_until([&] { return server_listening(tmpdir) && left_in(tmpdir).files == 1; }));
     ASSERT_EQ(::kill(run.pid(), signal_number), 0);
     auto result = run.finish();
     EXPECT_EQ(result.term_signal, signal_number) << result.err;
