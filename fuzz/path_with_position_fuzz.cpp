@@ -39,8 +39,11 @@ void remove_root() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/kiv-fuzz-paths.XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) std::abort();
+  // libFuzzer may end without running atexit handlers: scripts/fuzz points
+  // TMPDIR into the build directory so that a tree left behind stays there.
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/kiv-fuzz-paths.XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
   g_root = pattern;
   std::atexit(remove_root);
   for (const char* dir : {"/dir", "/dir/sub", "/dir:3"}) ::mkdir((g_root + dir).c_str(), 0755);
