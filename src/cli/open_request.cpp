@@ -47,6 +47,9 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
   // 1-2. The rendezvous the editor calls back on, and the URL naming it.
   auto server = ipc::IpcOneShotServer::create();
   if (!server) return fail(std::move(server.error()).add_context("Handshake before Kiv spawn"));
+  // Interrupted while it waits for the editor, kiv leaves no socket behind.
+  if (Status armed = server->first.remove_when_interrupted(); !armed)
+    return fail(std::move(armed.error()).add_context("Handshake before Kiv spawn"));
   std::string url = ipc::handover_url(server->second);
 
   OpenRequest request{
