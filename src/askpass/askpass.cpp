@@ -43,7 +43,14 @@ Status relay_prompt(const std::string& socket_path, std::string prompt) {
   // The writing direction stays open: the server reads up to the NUL byte.
   std::string reply;
   KIV_TRY(with_context(read_to_end(socket.get(), reply), "Error reading from socket"));
-  KIV_TRY(with_context(write_all(STDOUT_FILENO, reply), "Error writing to stdout"));
+  // Standard output is buffered by lines: the complete lines are written
+  // now, and a failure is reported; the bytes after the last newline wait for
+  // the flush as the process ends, whose failure is not.
+  const std::string_view answer(reply);
+  const std::size_t last_newline = answer.rfind('\n');
+  const std::size_t lines = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+  KIV_TRY(with_context(write_all(STDOUT_FILENO, answer.substr(0, lines)), "Error writing to stdout"));
+  (void)write_all(STDOUT_FILENO, answer.substr(lines));
   return {};
 }
 

@@ -13,7 +13,8 @@ namespace kiv {
 /// "Error writing to socket: ...", "Error reading from socket: ...",
 /// "Error writing to stdout: ..."): connect, send `prompt` ending in one NUL
 /// byte, read the answer to end of stream and write it to standard output
-/// unchanged.
+/// unchanged. Standard output is buffered by lines: a failed write of the
+/// answer's bytes after its last newline is not reported.
 [[nodiscard]] Status relay_prompt(const std::string& socket_path, std::string prompt);
 
 /// relay_prompt; on failure its message goes to standard error on a line of

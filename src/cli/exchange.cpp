@@ -29,23 +29,18 @@ ipc::CliRequest build_request(CliReceiverContext& context, std::optional<std::st
   }};
 }
 
-// One write per message, its newline included, so that nothing splits it.
-// A stream nobody reads any more is no reason to stop the editor's work.
-void relay(int fd, const std::string& message) {
-  std::string line;
-  line.reserve(message.size() + 1);
-  line += message;
-  line += '\n';
-  (void)write_all(fd, line);
-}
+// One gathered write per message, its newline included, straight from the
+// received payload. A stream nobody reads any more is no reason to stop the
+// editor's work.
+void relay(int fd, std::string_view message) { (void)write_all(fd, message, "\n"); }
 
 // Writes a Stdout or Stderr response to its stream; false for any other.
-bool relay_output(const ipc::CliResponse& response) {
-  if (auto* out = std::get_if<ipc::CliResponse::Stdout>(&response.value)) {
+bool relay_output(const ipc::CliResponseView& response) {
+  if (auto* out = std::get_if<ipc::CliResponseView::Stdout>(&response.value)) {
     relay(STDOUT_FILENO, out->message);
     return true;
   }
-  if (auto* err = std::get_if<ipc::CliResponse::Stderr>(&response.value)) {
+  if (auto* err = std::get_if<ipc::CliResponseView::Stderr>(&response.value)) {
     relay(STDERR_FILENO, err->message);
     return true;
   }
@@ -65,10 +60,11 @@ bool editor_gone(const Error& error) {
 // never lost. Without an Exit the failed send stays the result.
 Status drain_after_failed_send(CliReceiverContext& context, const ipc::IpcReceiver& responses, Error send_error) {
   for (;;) {
-    auto response = ipc::receive_response(responses);
+    ipc::IpcMessage received;
+    auto response = ipc::receive_response_view(responses, received);
     if (!response) return fail(std::move(send_error));
     if (relay_output(*response)) continue;
-    if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
+    if (auto* exit = std::get_if<ipc::CliResponseView::Exit>(&response->value)) {
       context.exit_status_slot->store(exit->status);
       return {};
     }
@@ -101,13 +97,14 @@ Status run_cli_receiver(CliReceiverContext context) {
 
   // Relay until Exit or until the channel closes or garbles.
   for (;;) {
-    auto response = ipc::receive_response(handshake->responses);
+    ipc::IpcMessage received;  // holds the text of a Stdout or Stderr until it is written
+    auto response = ipc::receive_response_view(handshake->responses, received);
     if (!response) return {};
     if (relay_output(*response)) continue;
-    if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
+    if (auto* exit = std::get_if<ipc::CliResponseView::Exit>(&response->value)) {
       context.exit_status_slot->store(exit->status);
       return {};
-    } else if (std::holds_alternative<ipc::CliResponse::PromptOpenBehavior>(response->value)) {
+    } else if (std::holds_alternative<ipc::CliResponseView::PromptOpenBehavior>(response->value)) {
       auto sent = ipc::send_request(handshake->requests,
                                     {ipc::CliRequest::SetOpenBehavior{.choice = choose_default_open_behavior()}});
       if (!sent) {

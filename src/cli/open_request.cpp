@@ -48,6 +48,9 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
   // The rendezvous the editor calls back on, and the URL naming it.
   auto server = with_context(ipc::IpcOneShotServer::create(), "Handshake before Kiv spawn");
   if (!server) return std::unexpected(std::move(server).error());
+  // Interrupted while it waits for the editor, kiv leaves no socket behind.
+  if (Status armed = with_context(server->first.remove_when_interrupted(), "Handshake before Kiv spawn"); !armed)
+    return std::unexpected(std::move(armed).error());
   std::string url = ipc::handover_url(server->second);
 
   OpenRequest request{

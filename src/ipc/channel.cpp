@@ -21,10 +21,9 @@ constexpr std::size_t RESERVED_SIZE = 32;
 constexpr std::size_t HEADER_SIZE = sizeof(std::uint64_t);
 // A packet refused with ENOBUFS is retried smaller only above this size.
 constexpr std::size_t MIN_DOWNSIZED_PACKET = 2000;
-// The most memory reserved up front for a continued message: the total in
-// its header is only the peer's claim, so beyond this the buffer grows with
-// the bytes that actually arrive.
-constexpr std::size_t MAX_UP_FRONT_RESERVE = std::size_t{16} << 20;
+// How far the storage of a continued message may run ahead of the bytes
+// received: the total in its header is only the peer's claim.
+constexpr std::size_t GROWTH_STEP = std::size_t{8} << 20;
 
 constexpr std::size_t CONTROL_SIZE = CMSG_SPACE(MAX_DESCRIPTORS * sizeof(int));
 
@@ -125,13 +124,14 @@ Result<ssize_t> receive_packet(int fd, msghdr& msg, int flags) {
 }
 
 // Reads the parts after the first of a continued message from `continuation`
-// until `payload` holds `total` bytes.
-Status receive_rest(int continuation, std::uint64_t total, std::size_t fragment, std::string& payload) {
-  payload.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, MAX_UP_FRONT_RESERVE)));
+// until `payload` holds `total` bytes, each straight into its place.
+Status receive_rest(int continuation, std::uint64_t total, std::size_t fragment, ByteBuffer& payload) {
   while (payload.size() < total) {
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(fragment, total - payload.size()));
-    std::size_t old_size = payload.size();
-    payload.resize(old_size + want);
+    const std::size_t old_size = payload.size();
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(fragment, total - old_size));
+    if (payload.capacity() - old_size < want) {
+      KIV_TRY(payload.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, old_size + want + GROWTH_STEP))));
+    }
     iovec iov{payload.data() + old_size, want};
     msghdr msg{};
     msg.msg_iov = &iov;
@@ -141,7 +141,7 @@ Status receive_rest(int continuation, std::uint64_t total, std::size_t fragment,
     std::vector<UniqueFd> stray = take_descriptors(msg);
     if (n == 0) return fail(std::string(CHANNEL_CLOSED_TEXT));
     if (msg.msg_flags & MSG_TRUNC) return fail("a received message part is larger than its message announced");
-    payload.resize(old_size + static_cast<std::size_t>(n));
+    payload.set_size(old_size + static_cast<std::size_t>(n));
   }
   return {};
 }
@@ -219,6 +219,10 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
     int err = errno;
     if (!downsize(err, first, size_figure)) return fail_os(err);
   }
+  // The peer holds the receiving end now. Kept open here, it would make the
+  // parts wait for ever for a reader should the peer go away mid-message;
+  // closed, a send to a peer that has gone fails with EPIPE.
+  continuation.second.reset();
   while (sent < payload.size()) {
     std::size_t chunk = std::min(transport_sizes_for(size_figure).fragment, payload.size() - sent);
     if (send_packet(continuation.first.get(), nullptr, payload.substr(sent, chunk), {})) {
@@ -259,7 +263,14 @@ Result<IpcMessage> IpcReceiver::receive() const {
   for (UniqueFd& fd : descriptors) {
     (is_socket(fd.get()) ? message.channels : message.other_descriptors).push_back(std::move(fd));
   }
-  message.payload.assign(buffer.data(), received);
+  // A complete message gets storage of its size; a continued one room for
+  // its first steps, grown as the rest arrives.
+  const std::size_t first_room =
+      total == received ? received
+                        : static_cast<std::size_t>(std::min<std::uint64_t>(total, received + GROWTH_STEP));
+  KIV_TRY(message.payload.reserve(first_room));
+  if (received > 0) std::memcpy(message.payload.data(), buffer.data(), received);
+  message.payload.set_size(received);
   if (total == received) return message;
 
   // Continued: the last socket that came is the continuation channel.

@@ -136,27 +136,47 @@ Result<std::string> encode_response(const CliResponse& response) {
   return std::move(out).finish();
 }
 
-Result<CliResponse> decode_response(std::string_view payload) {
+Result<CliResponseView> decode_response_view(std::string_view payload) {
   Decoder in(payload);
   KIV_TRY_ASSIGN(std::uint32_t index, in.variant(RESPONSE_VARIANTS));
   switch (index) {
     case 0:
-      return CliResponse{CliResponse::Ignored{}};
+      return CliResponseView{CliResponseView::Ignored{}};
     case 1: {
-      KIV_TRY_ASSIGN(std::string message, in.text());
-      return CliResponse{CliResponse::Stdout{std::move(message)}};
+      KIV_TRY_ASSIGN(std::string_view message, in.text_view());
+      return CliResponseView{CliResponseView::Stdout{message}};
     }
     case 2: {
-      KIV_TRY_ASSIGN(std::string message, in.text());
-      return CliResponse{CliResponse::Stderr{std::move(message)}};
+      KIV_TRY_ASSIGN(std::string_view message, in.text_view());
+      return CliResponseView{CliResponseView::Stderr{message}};
     }
     case 3: {
       KIV_TRY_ASSIGN(std::int32_t status, in.i32());
-      return CliResponse{CliResponse::Exit{status}};
+      return CliResponseView{CliResponseView::Exit{status}};
     }
     default:
-      return CliResponse{CliResponse::PromptOpenBehavior{}};
+      return CliResponseView{CliResponseView::PromptOpenBehavior{}};
   }
+}
+
+Result<CliResponse> decode_response(std::string_view payload) {
+  KIV_TRY_ASSIGN(CliResponseView view, decode_response_view(payload));
+  return std::visit(
+      [](auto& variant) -> CliResponse {
+        using V = std::decay_t<decltype(variant)>;
+        if constexpr (std::is_same_v<V, CliResponseView::Stdout>) {
+          return {CliResponse::Stdout{std::string(variant.message)}};
+        } else if constexpr (std::is_same_v<V, CliResponseView::Stderr>) {
+          return {CliResponse::Stderr{std::string(variant.message)}};
+        } else if constexpr (std::is_same_v<V, CliResponseView::Exit>) {
+          return {CliResponse::Exit{variant.status}};
+        } else if constexpr (std::is_same_v<V, CliResponseView::Ignored>) {
+          return {CliResponse::Ignored{}};
+        } else {
+          return {CliResponse::PromptOpenBehavior{}};
+        }
+      },
+      view.value);
 }
 
 Status send_request(const IpcSender& requests, CliRequest request) {
@@ -177,6 +197,14 @@ Status send_response(const IpcSender& responses, const CliResponse& response) {
 Result<CliResponse> receive_response(const IpcReceiver& responses) {
   KIV_TRY_ASSIGN(IpcMessage message, with_context(responses.receive(), IO_ERROR));
   return decode_response(message.payload);
+}
+
+Result<CliResponseView> receive_response_view(const IpcReceiver& responses, IpcMessage& received) {
+  KIV_TRY_ASSIGN(received, with_context(responses.receive(), IO_ERROR));
+  // The descriptors are of no use to kiv: closed now rather than kept.
+  received.channels.clear();
+  received.other_descriptors.clear();
+  return decode_response_view(received.payload);
 }
 
 Result<Handshake> decode_handshake(IpcMessage message) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 
 namespace kiv::ipc {
@@ -32,7 +33,9 @@ Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
   if (fd < 0) return fail_last_os();
   UniqueFd listener(fd);
 
-  KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
+  // Only kiv's own user (the editor's too) may reach the socket: whoever
+  // connects first receives the request and speaks for the editor.
+  KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
   std::string name = dir.path() + "/socket";
   // The name becomes part of a text URL, and a path that does not fit the
   // address would be bound cut short, outside the directory.
@@ -48,7 +51,10 @@ Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
 }
 
 IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
-    : dir_(std::move(other.dir_)), listener_(std::move(other.listener_)), name_(std::exchange(other.name_, {})) {}
+    : dir_(std::move(other.dir_)),
+      listener_(std::move(other.listener_)),
+      name_(std::exchange(other.name_, {})),
+      removed_on_signals_(std::exchange(other.removed_on_signals_, false)) {}
 
 IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept {
   if (this != &other) {
@@ -56,6 +62,7 @@ IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept
     dir_ = std::move(other.dir_);
     listener_ = std::move(other.listener_);
     name_ = std::exchange(other.name_, {});
+    removed_on_signals_ = std::exchange(other.removed_on_signals_, false);
   }
   return *this;
 }
@@ -70,6 +77,14 @@ void IpcOneShotServer::close_and_remove() {
   ::unlink(name_.c_str());
   if (::rmdir(dir_.path().c_str()) == 0) (void)dir_.keep();
   name_.clear();
+  if (removed_on_signals_) disarm_termination_cleanup();
+  removed_on_signals_ = false;
+}
+
+Status IpcOneShotServer::remove_when_interrupted() {
+  KIV_TRY(arm_termination_cleanup(name_, dir_.path()));
+  removed_on_signals_ = true;
+  return {};
 }
 
 Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {

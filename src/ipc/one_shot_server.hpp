@@ -26,9 +26,10 @@ std::string handover_url(std::string_view server_name);
 std::optional<std::string> server_name_from_handover_url(std::string_view url);
 
 /// A listening sequenced-packet socket bound to "socket" in a new temporary
-/// directory. The socket file and its directory exist until the first
-/// message of the one connection has arrived, or until the server is
-/// dropped; then both are gone, whatever happened.
+/// directory that only its owner can enter (mode 0700 whatever the umask),
+/// so no other user can connect. The socket file and its directory exist
+/// until the first message of the one connection has arrived, or until the
+/// server is dropped; then both are gone, whatever happened.
 class IpcOneShotServer {
  public:
   /// A new server, listening (backlog 10), with its name: the socket file's
@@ -48,6 +49,12 @@ class IpcOneShotServer {
   /// when the peer closes without sending).
   [[nodiscard]] Result<std::pair<IpcReceiver, IpcMessage>> accept() &&;
 
+  /// From now until the server is gone, SIGINT, SIGTERM and SIGHUP remove
+  /// the socket file and its directory before they end the process as usual
+  /// (signals that are ignored stay ignored). For one server at a time.
+  /// Fails only on a path too long to prepare for the signal handler.
+  [[nodiscard]] Status remove_when_interrupted();
+
   const std::string& name() const { return name_; }
 
  private:
@@ -58,6 +65,7 @@ class IpcOneShotServer {
   TempDir dir_;
   UniqueFd listener_;
   std::string name_;  // empty once the server is gone
+  bool removed_on_signals_ = false;
 };
 
 }  // namespace kiv::ipc

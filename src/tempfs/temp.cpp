@@ -104,14 +104,24 @@ UniqueFd TempFile::keep() {
   return std::move(fd_);
 }
 
-Result<TempDir> TempDir::create() {
+Result<TempDir> TempDir::create(DirAccess access) {
   KIV_TRY_ASSIGN(std::string base, temp_base_dir());
-  return create_in(base);
+  return create_in(base, access);
 }
 
-Result<TempDir> TempDir::create_in(const std::string& dir) {
-  KIV_TRY_ASSIGN(std::string path, make_unique(dir, [](const std::string& candidate) {
-                   return ::mkdir(candidate.c_str(), 0777) == 0;
+Result<TempDir> TempDir::create_in(const std::string& dir, DirAccess access) {
+  const bool owner_only = access == DirAccess::OwnerOnly;
+  KIV_TRY_ASSIGN(std::string path, make_unique(dir, [&](const std::string& candidate) {
+                   if (::mkdir(candidate.c_str(), owner_only ? 0700 : 0777) != 0) return false;
+                   // The umask only takes bits away: nobody else can enter in
+                   // between, and the owner gets back any bit it took.
+                   if (owner_only && ::chmod(candidate.c_str(), 0700) != 0) {
+                     const int err = errno;
+                     ::rmdir(candidate.c_str());
+                     errno = err;
+                     return false;
+                   }
+                   return true;
                  }));
   return TempDir(std::move(path));
 }

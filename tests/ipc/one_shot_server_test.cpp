@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -82,6 +84,54 @@ TEST_F(OneShotServerTest, TakesTheHandshakeAndLeavesNothingBehind) {
   auto late = IpcSender::connect(name);
   ASSERT_FALSE(late);
   EXPECT_EQ(late.error().display(), "No such file or directory (os error 2)");
+}
+
+// Connects a sequenced-packet socket to `path` as user and group 65534 in a
+// child process; returns connect's errno, or 0 when it connected.
+int connect_as_another_user(const std::string& path) {
+  const UnixSocketAddress address = *unix_socket_address(path);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+        ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(255);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ::_exit(::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) == 0 ? 0 : errno);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(OneShotServerTest, NoOtherUserCanConnectWhateverTheUmask) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Only the server's own directory may keep the other user out.
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+  const mode_t saved_umask = ::umask(0);
+  auto [server, name] = create();
+  // For comparison: a listener in a directory anyone may enter.
+  const std::string open_dir = dir_.sub("open");
+  ASSERT_EQ(::mkdir(open_dir.c_str(), 0777), 0);
+  UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  const UnixSocketAddress open_address = *unix_socket_address(open_dir + "/socket");
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&open_address.address), open_address.length), 0);
+  ::umask(saved_umask);
+  ASSERT_EQ(::listen(listener.get(), 1), 0);
+
+  struct stat st;
+  ASSERT_EQ(::stat(directory_of(name).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(connect_as_another_user(open_dir + "/socket"), 0) << "the other user cannot connect anywhere";
+  EXPECT_EQ(connect_as_another_user(name), EACCES);
+
+  // The owner still gets through, and is the one connection served.
+  auto connection = IpcSender::connect(name);
+  ASSERT_TRUE(connection) << connection.error().display();
+  auto [a, b] = *channel();
+  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(a), std::move(b)}));
+  auto accepted = std::move(server).accept();
+  ASSERT_TRUE(accepted) << accepted.error().display();
+  EXPECT_EQ(accepted->second.payload.size(), 16u);
 }
 
 TEST_F(OneShotServerTest, DirectoryIsGoneWhateverHappens) {

@@ -67,6 +67,27 @@ TEST_F(TempTest, DirectoryIsRemovedWithContentsUnlessKept) {
   EXPECT_TRUE(exists(path));
 }
 
+TEST_F(TempTest, DirectoryModeFollowsTheUmaskUnlessOwnerOnly) {
+  struct Case {
+    mode_t umask;
+    mode_t umask_mode;  // DirAccess::Umask
+  };
+  // OwnerOnly is 0700 whatever the umask, even one that takes the owner's bits.
+  for (const Case c : {Case{0, 0777}, Case{022, 0755}, Case{077, 0700}, Case{0700, 0077}}) {
+    SCOPED_TRACE(c.umask);
+    const mode_t saved = ::umask(c.umask);
+    auto plain = TempDir::create(DirAccess::Umask);
+    auto private_dir = TempDir::create(DirAccess::OwnerOnly);
+    ::umask(saved);
+    ASSERT_TRUE(plain && private_dir);
+    struct stat st;
+    ASSERT_EQ(::stat(plain->path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.umask_mode);
+    ASSERT_EQ(::stat(private_dir->path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+  }
+}
+
 TEST_F(TempTest, RelativeAndEmptyTmpdirAreTakenFromTheWorkingDirectory) {
   char* cwd = ::getcwd(nullptr, 0);
   ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
