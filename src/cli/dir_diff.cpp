@@ -101,8 +101,8 @@ Result<std::string> create_placeholder_file(const std::string& directory, const 
 Result<ExpandedDiffs> expand_dir_diffs(std::vector<DiffPair> pairs) {
   ExpandedDiffs out;
   for (auto& pair : pairs) {
-    const std::string& old_root = pair[0];
-    const std::string& new_root = pair[1];
+    const std::string& old_root = pair.old_path;
+    const std::string& new_root = pair.new_path;
     if (!is_directory(old_root) || !is_directory(new_root)) {
       out.pairs.push_back(std::move(pair));
       continue;

@@ -106,8 +106,8 @@ Status run_cli_receiver(CliReceiverContext context) {
   // The editor's connection and its Handshake; the connection closes
   // as soon as the Handshake is read.
   KIV_TRY_ASSIGN(auto accepted, with_context(std::move(context.one_shot_server).accept(), kAfterSpawn));
-  auto handshake = with_context(ipc::decode_handshake(std::move(accepted.second)), kAfterSpawn);
-  accepted.first = ipc::IpcReceiver(UniqueFd());
+  auto handshake = with_context(ipc::decode_handshake(std::move(accepted.first_message)), kAfterSpawn);
+  accepted.connection = ipc::IpcReceiver(UniqueFd());
   if (!handshake) return std::unexpected(std::move(handshake).error());
 
   // The request, with the working directory when it can be read.

@@ -49,9 +49,9 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
   auto server = with_context(ipc::IpcOneShotServer::create(), "Handshake before Kiv spawn");
   if (!server) return std::unexpected(std::move(server).error());
   // Interrupted while it waits for the editor, kiv leaves no socket behind.
-  if (Status armed = with_context(server->first.remove_when_interrupted(), "Handshake before Kiv spawn"); !armed)
+  if (Status armed = with_context(server->server.remove_when_interrupted(), "Handshake before Kiv spawn"); !armed)
     return std::unexpected(std::move(armed).error());
-  std::string url = ipc::handover_url(server->second);
+  std::string url = ipc::handover_url(server->name);
 
   OpenRequest request{
       .context =
@@ -60,7 +60,7 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
               .urls = {},
               .diff_paths = {},
               .user_data_dir = args.user_data_dir,
-              .one_shot_server = std::move(server->first),
+              .one_shot_server = std::move(server->server),
               // The slot starts empty.
               .exit_status_slot = std::make_shared<ExitStatusSlot>(),
               .env = std::nullopt,
@@ -100,7 +100,7 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
   // Directory pairs become per-file pairs; their placeholders stay.
   KIV_TRY_ASSIGN(ExpandedDiffs expanded, expand_dir_diffs(std::move(diff_pairs)));
   for (TempDir& dir : expanded.placeholder_dirs) dir.keep();
-  for (DiffPair& pair : expanded.pairs) context.diff_paths.emplace_back(std::move(pair[0]), std::move(pair[1]));
+  context.diff_paths = std::move(expanded.pairs);
 
   // The positional arguments, in order.
   const auto& positional = args.paths_with_position;

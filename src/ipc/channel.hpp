@@ -105,9 +105,15 @@ class IpcReceiver {
   UniqueFd fd_;
 };
 
+/// The two ends of a channel.
+struct Channel {
+  IpcSender sender;
+  IpcReceiver receiver;
+};
+
 /// A new channel: a sequenced-packet socket pair, close-on-exec. Fails with
 /// the OS error of socketpair.
-[[nodiscard]] Result<std::pair<IpcSender, IpcReceiver>> channel();
+[[nodiscard]] Result<Channel> channel();
 
 using kiv::UnixSocketAddress;
 

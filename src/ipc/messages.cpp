@@ -67,14 +67,27 @@ Result<std::vector<std::string>> decode_texts(Decoder& in) {
   return texts;
 }
 
-Result<std::vector<std::pair<std::string, std::string>>> decode_pairs(Decoder& in) {
+Result<EnvEntries> decode_env_entries(Decoder& in) {
   KIV_TRY_ASSIGN(std::size_t n, in.count(MIN_PAIR_SIZE));
-  std::vector<std::pair<std::string, std::string>> pairs;
+  EnvEntries entries;
+  entries.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    KIV_TRY_ASSIGN(std::string name, in.text());
+    KIV_TRY_ASSIGN(std::string value, in.text());
+    entries.emplace_back(std::move(name), std::move(value));
+  }
+  return entries;
+}
+
+Result<std::vector<DiffPair>> decode_diff_pairs(Decoder& in) {
+  KIV_TRY_ASSIGN(std::size_t n, in.count(MIN_PAIR_SIZE));
+  std::vector<DiffPair> pairs;
   pairs.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
-    KIV_TRY_ASSIGN(std::string first, in.text());
-    KIV_TRY_ASSIGN(std::string second, in.text());
-    pairs.emplace_back(std::move(first), std::move(second));
+    DiffPair pair;
+    KIV_TRY_ASSIGN(pair.old_path, in.text());
+    KIV_TRY_ASSIGN(pair.new_path, in.text());
+    pairs.push_back(std::move(pair));
   }
   return pairs;
 }
@@ -90,7 +103,7 @@ Result<CliRequest::Open> decode_fields(Decoder& in, std::type_identity<CliReques
   CliRequest::Open open;
   KIV_TRY_ASSIGN(open.paths, decode_texts(in));
   KIV_TRY_ASSIGN(open.urls, decode_texts(in));
-  KIV_TRY_ASSIGN(open.diff_paths, decode_pairs(in));
+  KIV_TRY_ASSIGN(open.diff_paths, decode_diff_pairs(in));
   KIV_TRY_ASSIGN(open.diff_has_directory, in.boolean());
   KIV_TRY_ASSIGN(open.reserved_text, decode_optional_text(in));
   KIV_TRY_ASSIGN(open.wait, in.boolean());
@@ -98,7 +111,7 @@ Result<CliRequest::Open> decode_fields(Decoder& in, std::type_identity<CliReques
   open.open_behavior = static_cast<OpenBehavior>(behavior);
   KIV_TRY_ASSIGN(bool has_env, in.option_tag());
   if (has_env) {
-    KIV_TRY_ASSIGN(open.env, decode_pairs(in));
+    KIV_TRY_ASSIGN(open.env, decode_env_entries(in));
   }
   KIV_TRY_ASSIGN(open.user_data_dir, decode_optional_text(in));
   KIV_TRY_ASSIGN(open.dev_container, in.boolean());

@@ -109,7 +109,7 @@ TEST_F(DirDiffTest, EachDirectoryPairWithOneSidedFilesKeepsItsOwnDirectory) {
   file("c2/y");
   auto out = expand({{at("a1"), at("a2")}, {at("b1"), at("b2")}, {at("c1"), at("c2")}});
   ASSERT_EQ(out.placeholder_dirs.size(), 2u);
-  EXPECT_EQ(out.pairs[0][1], out.placeholder_dirs[0].path() + "/only");
+  EXPECT_EQ(out.pairs[0].new_path, out.placeholder_dirs[0].path() + "/only");
   EXPECT_EQ(out.pairs[2], (DiffPair{at("c1/x"), out.placeholder_dirs[1].path() + "/x"}));
   EXPECT_EQ(out.pairs[3], (DiffPair{out.placeholder_dirs[1].path() + "/y", at("c2/y")}));
   EXPECT_EQ(temp_dirs_left(), 2u);
@@ -160,7 +160,7 @@ TEST_F(DirDiffTest, NonUtf8NamesAreShownWithReplacementCharacters) {
   file("new/caf\xE9.txt");
   auto out = expand({{at("old"), at("new")}});
   ASSERT_EQ(out.pairs.size(), 1u);
-  EXPECT_EQ(out.pairs[0][0], at("old/caf\xEF\xBF\xBD.txt"));
+  EXPECT_EQ(out.pairs[0].old_path, at("old/caf\xEF\xBF\xBD.txt"));
 }
 
 TEST_F(DirDiffTest, UnreadableSubdirectoryFailsTheWholeExpansion) {

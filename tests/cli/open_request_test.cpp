@@ -229,7 +229,7 @@ TEST_F(OpenRequestTest, DiffSidesWithPositionsAreTakenAsTheirFiles) {
   OpenRequest request = assemble_ok(args);
   // "dir:2" as typed names no directory, so no pair holds one.
   EXPECT_FALSE(request.context.diff_has_directory);
-  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  using Pairs = std::vector<ipc::DiffPair>;
   EXPECT_EQ(request.context.diff_paths, (Pairs{{cwd() + "/present.txt:3:4", cwd() + "/present.txt"},
                                                {cwd() + "/dir:2", cwd() + "/present.txt:7"}}));
   EXPECT_TRUE(tmp_content().dirs.empty());
@@ -248,10 +248,10 @@ TEST_F(OpenRequestTest, DirectoryPairsAreExpandedAndTheirPlaceholdersKept) {
     const auto& context = request.context;
     EXPECT_TRUE(context.diff_has_directory);
     ASSERT_EQ(context.diff_paths.size(), 3u);
-    EXPECT_EQ(context.diff_paths[0], std::pair(cwd() + "/f.txt", cwd() + "/f.txt"));
-    EXPECT_EQ(context.diff_paths[1], std::pair(cwd() + "/old/a.txt", cwd() + "/new/a.txt"));
-    EXPECT_EQ(context.diff_paths[2].first, cwd() + "/old/only_old.txt");
-    placeholder = context.diff_paths[2].second;
+    EXPECT_EQ(context.diff_paths[0], (ipc::DiffPair{cwd() + "/f.txt", cwd() + "/f.txt"}));
+    EXPECT_EQ(context.diff_paths[1], (ipc::DiffPair{cwd() + "/old/a.txt", cwd() + "/new/a.txt"}));
+    EXPECT_EQ(context.diff_paths[2].old_path, cwd() + "/old/only_old.txt");
+    placeholder = context.diff_paths[2].new_path;
   }
   // The request is gone, with its server; the placeholder stays.
   TmpContent left = tmp_content();

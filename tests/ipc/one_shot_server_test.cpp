@@ -22,7 +22,7 @@ namespace {
 
 class OneShotServerTest : public ::testing::Test {
  protected:
-  std::pair<IpcOneShotServer, std::string> create() {
+  IpcOneShotServer::Created create() {
     auto created = IpcOneShotServer::create();
     if (!created) ADD_FAILURE() << created.error().display();
     return std::move(*created);
@@ -62,20 +62,20 @@ TEST_F(OneShotServerTest, TakesTheHandshakeAndLeavesNothingBehind) {
   ASSERT_TRUE(connection) << connection.error().display();
   auto requests = *channel();
   auto responses = *channel();
-  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(requests.first), std::move(responses.second)}));
+  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(requests.sender), std::move(responses.receiver)}));
 
   auto accepted = std::move(server).accept();
   ASSERT_TRUE(accepted) << accepted.error().display();
   EXPECT_FALSE(exists(directory_of(name)));
-  EXPECT_TRUE(testing::is_close_on_exec(accepted->first.fd()));
-  auto handshake = decode_handshake(std::move(accepted->second));
+  EXPECT_TRUE(testing::is_close_on_exec(accepted->connection.fd()));
+  auto handshake = decode_handshake(std::move(accepted->first_message));
   ASSERT_TRUE(handshake) << handshake.error().display();
 
   ASSERT_TRUE(send_request(handshake->requests, CliRequest{CliRequest::DebugState{}}));
-  auto request = receive_request(requests.second);
+  auto request = receive_request(requests.receiver);
   ASSERT_TRUE(request);
   EXPECT_EQ(*request, CliRequest{CliRequest::DebugState{}});
-  ASSERT_TRUE(send_response(responses.first, CliResponse{CliResponse::Exit{7}}));
+  ASSERT_TRUE(send_response(responses.sender, CliResponse{CliResponse::Exit{7}}));
   auto response = receive_response(handshake->responses);
   ASSERT_TRUE(response);
   EXPECT_EQ(*response, CliResponse{CliResponse::Exit{7}});
@@ -131,7 +131,7 @@ TEST_F(OneShotServerTest, NoOtherUserCanConnectWhateverTheUmask) {
   ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(a), std::move(b)}));
   auto accepted = std::move(server).accept();
   ASSERT_TRUE(accepted) << accepted.error().display();
-  EXPECT_EQ(accepted->second.payload.size(), 16u);
+  EXPECT_EQ(accepted->first_message.payload.size(), 16u);
 }
 
 TEST_F(OneShotServerTest, DirectoryIsGoneWhateverHappens) {
@@ -186,9 +186,9 @@ TEST_F(OneShotServerTest, RelativeTmpdirStillGivesAnAbsoluteName) {
   auto in_cwd = IpcOneShotServer::create();
   ASSERT_EQ(::chdir(cwd.c_str()), 0);
   ASSERT_TRUE(created) << created.error().display();
-  EXPECT_TRUE(std::regex_match(created->second, std::regex(dir_.path() + "/rel/\\.tmp[A-Za-z0-9]{6}/socket")));
+  EXPECT_TRUE(std::regex_match(created->name, std::regex(dir_.path() + "/rel/\\.tmp[A-Za-z0-9]{6}/socket")));
   ASSERT_TRUE(in_cwd) << in_cwd.error().display();
-  EXPECT_TRUE(std::regex_match(in_cwd->second, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}/socket")));
+  EXPECT_TRUE(std::regex_match(in_cwd->name, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}/socket")));
 }
 
 TEST_F(OneShotServerTest, CreationFailuresAreErrorsAndLeaveNoDirectory) {

@@ -77,15 +77,15 @@ class StandInTest : public ::testing::Test {
   IpcOneShotServer start_session(std::vector<std::string> extra_args = {}) {
     auto created = IpcOneShotServer::create();
     EXPECT_TRUE(created) << created.error().display();
-    std::vector<std::string> args = {handover_url(created->second)};
+    std::vector<std::string> args = {handover_url(created->name)};
     args.insert(args.end(), extra_args.begin(), extra_args.end());
-    start(args, created->second);
-    return std::move(created->first);
+    start(args, created->name);
+    return std::move(created->server);
   }
 
   static Result<Handshake> handshake(IpcOneShotServer server) {
     KIV_TRY_ASSIGN(auto accepted, std::move(server).accept());
-    return decode_handshake(std::move(accepted.second));
+    return decode_handshake(std::move(accepted.first_message));
   }
 
   // kiv's side after the request: every response up to Exit or the end,
@@ -422,9 +422,9 @@ TEST_F(StandInTest, ServesTheHandOverSocketUntilStopped) {
     UniqueFd datagram(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     auto address = *unix_socket_address(socket_path);
     ASSERT_EQ(::connect(datagram.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length), 0);
-    std::string url = handover_url(created->second);
+    std::string url = handover_url(created->name);
     ASSERT_EQ(::send(datagram.get(), url.data(), url.size(), 0), static_cast<ssize_t>(url.size()));
-    auto hs = handshake(std::move(created->first));
+    auto hs = handshake(std::move(created->server));
     ASSERT_TRUE(hs) << hs.error().display();
     ASSERT_TRUE(send_request(hs->requests, CliRequest{CliRequest::SetOpenBehavior{DefaultOpenBehavior::NewWindow}}));
     const std::vector<CliResponse> expected = {
