@@ -32,10 +32,16 @@ Result<UniqueFd> ok_fd(int fd) {
   return UniqueFd(fd);
 }
 
-Result<std::pair<UniqueFd, UniqueFd>> socket_pair() {
+// A connected pair of sequenced-packet sockets: one end kept, one to pass on.
+struct SocketPair {
+  UniqueFd kept;
+  UniqueFd passed;
+};
+
+Result<SocketPair> socket_pair() {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return fail_last_os();
-  return std::pair{UniqueFd(fds[0]), UniqueFd(fds[1])};
+  return SocketPair{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 // One sendmsg: an optional length header, `part`, and the descriptors as one
@@ -159,7 +165,7 @@ Result<TransportSizes> transport_sizes() {
     KIV_TRY_ASSIGN(auto probe, socket_pair());
     int value = 0;
     socklen_t length = sizeof value;
-    if (::getsockopt(probe.first.get(), SOL_SOCKET, SO_SNDBUF, &value, &length) != 0) return fail_last_os();
+    if (::getsockopt(probe.kept.get(), SOL_SOCKET, SO_SNDBUF, &value, &length) != 0) return fail_last_os();
     // The kernel's floor for a send buffer is several kilobytes; anything
     // this small would be a broken system, not a size to work with.
     if (value < 1024) return fail("the socket send buffer is too small: " + std::to_string(value) + " bytes");
@@ -204,7 +210,7 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
   KIV_TRY_ASSIGN(auto continuation, socket_pair());
   int all[MAX_DESCRIPTORS];
   std::copy(descriptors.begin(), descriptors.end(), all);
-  all[descriptors.size()] = continuation.second.get();
+  all[descriptors.size()] = continuation.passed.get();
   const std::span<const int> with_continuation(all, descriptors.size() + 1);
 
   std::size_t sent = 0;
@@ -222,10 +228,10 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
   // The peer holds the receiving end now. Kept open here, it would make the
   // parts wait for ever for a reader should the peer go away mid-message;
   // closed, a send to a peer that has gone fails with EPIPE.
-  continuation.second.reset();
+  continuation.passed.reset();
   while (sent < payload.size()) {
     std::size_t chunk = std::min(transport_sizes_for(size_figure).fragment, payload.size() - sent);
-    if (send_packet(continuation.first.get(), nullptr, payload.substr(sent, chunk), {})) {
+    if (send_packet(continuation.kept.get(), nullptr, payload.substr(sent, chunk), {})) {
       sent += chunk;
       continue;
     }
@@ -281,22 +287,18 @@ Result<IpcMessage> IpcReceiver::receive() const {
   return message;
 }
 
-Result<std::pair<IpcSender, IpcReceiver>> channel() {
-  KIV_TRY_ASSIGN(auto pair, socket_pair());
-  return std::pair{IpcSender(std::move(pair.first)), IpcReceiver(std::move(pair.second))};
+Result<Channel> channel() {
+  KIV_TRY_ASSIGN(SocketPair pair, socket_pair());
+  return Channel{IpcSender(std::move(pair.kept)), IpcReceiver(std::move(pair.passed))};
 }
 
 Result<UnixSocketAddress> unix_socket_address(std::string_view path) {
-  UnixSocketAddress result{};
-  result.address.sun_family = AF_UNIX;
-  if (path.find('\0') != std::string_view::npos) return fail("socket path contains a NUL byte: " + debug_quoted(path));
-  if (path.size() >= sizeof result.address.sun_path) {
-    return fail("socket path is too long for a Unix socket address (" + std::to_string(path.size()) +
-                " bytes, at most " + std::to_string(sizeof result.address.sun_path - 1) + "): " + debug_quoted(path));
-  }
-  std::memcpy(result.address.sun_path, path.data(), path.size());
-  result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return result;
+  auto address = make_unix_socket_address(path);
+  if (address) return *address;
+  if (address.error() == UnixAddressProblem::InteriorNul)
+    return fail("socket path contains a NUL byte: " + debug_quoted(path));
+  return fail("socket path is too long for a Unix socket address (" + std::to_string(path.size()) + " bytes, at most " +
+              std::to_string(sizeof(sockaddr_un::sun_path) - 1) + "): " + debug_quoted(path));
 }
 
 }  // namespace kiv::ipc

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/socket_address.hpp"
 #include "base/unique_fd.hpp"
 #include "ipc/byte_buffer.hpp"
 
@@ -104,15 +105,17 @@ class IpcReceiver {
   UniqueFd fd_;
 };
 
+/// The two ends of a channel.
+struct Channel {
+  IpcSender sender;
+  IpcReceiver receiver;
+};
+
 /// A new channel: a sequenced-packet socket pair, close-on-exec. Fails with
 /// the OS error of socketpair.
-[[nodiscard]] Result<std::pair<IpcSender, IpcReceiver>> channel();
+[[nodiscard]] Result<Channel> channel();
 
-/// A Unix socket address for `path`, with its length.
-struct UnixSocketAddress {
-  sockaddr_un address;
-  socklen_t length;
-};
+using kiv::UnixSocketAddress;
 
 /// The address of the socket file `path`. A path with a NUL byte, or longer
 /// than 107 bytes, cannot be an address and fails saying so (never cut short).

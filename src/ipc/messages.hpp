@@ -36,13 +36,20 @@ enum class DefaultOpenBehavior : std::uint8_t {
 /// order of its map and says nothing against repeated keys).
 using EnvEntries = std::vector<std::pair<std::string, std::string>>;
 
+/// One pair of a diff: its old side and its new side.
+struct DiffPair {
+  std::string old_path;
+  std::string new_path;
+  friend bool operator==(const DiffPair&, const DiffPair&) = default;
+};
+
 /// kiv's messages to the editor, on the Handshake::requests channel. No
 /// request carries a descriptor.
 struct CliRequest {
   struct Open {
     std::vector<std::string> paths;
     std::vector<std::string> urls;
-    std::vector<std::pair<std::string, std::string>> diff_paths;  // (old, new)
+    std::vector<DiffPair> diff_paths;
     bool diff_has_directory = false;
     std::optional<std::string> reserved_text;  // kiv always sends it absent
     bool wait = false;

@@ -28,7 +28,7 @@ std::optional<std::string> server_name_from_handover_url(std::string_view url) {
   return std::string(url.substr(HANDOVER_URL_PREFIX.size()));
 }
 
-Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
+Result<IpcOneShotServer::Created> IpcOneShotServer::create() {
   int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail_last_os();
   UniqueFd listener(fd);
@@ -47,7 +47,7 @@ Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
   }
   if (::listen(listener.get(), BACKLOG) != 0) return fail_last_os();
   IpcOneShotServer server(std::move(dir), std::move(listener), name);
-  return std::pair{std::move(server), std::move(name)};
+  return Created{std::move(server), std::move(name)};
 }
 
 IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
@@ -87,7 +87,7 @@ Status IpcOneShotServer::remove_when_interrupted() {
   return {};
 }
 
-Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {
+Result<IpcOneShotServer::Accepted> IpcOneShotServer::accept() && {
   // Whatever happens below, the listener is closed and the directory removed
   // when `self` goes.
   IpcOneShotServer self(std::move(*this));
@@ -95,15 +95,15 @@ Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {
   do {
     fd = ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+  if (fd < 0) return with_context(fail_last_os(), IO_ERROR);
   IpcReceiver connection{UniqueFd(fd)};
 
   const linger option{1, LINGER_SECONDS};
   if (::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
-    return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+    return with_context(fail_last_os(), IO_ERROR);
   }
   KIV_TRY_ASSIGN(IpcMessage first, with_context(connection.receive(), IO_ERROR));
-  return std::pair{std::move(connection), std::move(first)};
+  return Accepted{std::move(connection), std::move(first)};
 }
 
 }  // namespace kiv::ipc

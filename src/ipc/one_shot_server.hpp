@@ -32,11 +32,14 @@ std::optional<std::string> server_name_from_handover_url(std::string_view url);
 /// server is dropped; then both are gone, whatever happened.
 class IpcOneShotServer {
  public:
+  struct Created;
+  struct Accepted;
+
   /// A new server, listening (backlog 10), with its name: the socket file's
   /// absolute path. Fails with the temporary directory's error ("{os error}
   /// at path \"...\""), the OS error of socket, bind or listen, or when the
   /// path is not UTF-8 or too long for a socket address.
-  [[nodiscard]] static Result<std::pair<IpcOneShotServer, std::string>> create();
+  [[nodiscard]] static Result<Created> create();
 
   IpcOneShotServer(IpcOneShotServer&& other) noexcept;
   IpcOneShotServer& operator=(IpcOneShotServer&& other) noexcept;
@@ -47,7 +50,7 @@ class IpcOneShotServer {
   /// on failure). Fails with "io error: " and the failure of accept, of the
   /// linger option or of the receive ("All senders for this socket closed"
   /// when the peer closes without sending).
-  [[nodiscard]] Result<std::pair<IpcReceiver, IpcMessage>> accept() &&;
+  [[nodiscard]] Result<Accepted> accept() &&;
 
   /// From now until the server is gone, SIGINT, SIGTERM and SIGHUP remove
   /// the socket file and its directory before they end the process as usual
@@ -66,6 +69,18 @@ class IpcOneShotServer {
   UniqueFd listener_;
   std::string name_;  // empty once the server is gone
   bool removed_on_signals_ = false;
+};
+
+/// A new server and its name, the socket file's absolute path.
+struct IpcOneShotServer::Created {
+  IpcOneShotServer server;
+  std::string name;
+};
+
+/// The one connection a server took, and the first message that came on it.
+struct IpcOneShotServer::Accepted {
+  IpcReceiver connection;
+  IpcMessage first_message;
 };
 
 }  // namespace kiv::ipc

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/error.hpp"
+#include "base/text.hpp"
 
 namespace kiv {
 
@@ -27,9 +28,6 @@ namespace kiv {
 
 /// The configuration directory. Nothing in kiv fills it.
 std::optional<std::string> config_dir();
-
-/// Environment lookup: the raw bytes of a variable, or nothing when unset.
-using EnvLookup = std::function<std::optional<std::string>(const char*)>;
 
 /// The computation behind data_dir() for a custom directory (if any), an
 /// environment and a password-database home, without touching process state.

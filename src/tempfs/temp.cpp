@@ -23,16 +23,11 @@ Error path_error(int errnum, const std::string& path) {
   return Error(Error::os(errnum).display() + " at path " + debug_quoted(path));
 }
 
-std::string join(const std::string& dir, const std::string& name) {
-  if (dir.empty() || dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
 template <class Make>
 Result<std::string> make_unique(const std::string& dir, Make make) {
   std::string path;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    path = join(dir, random_temp_name());
+    path = join_path(dir, random_temp_name());
     if (make(path)) return path;
     if (errno != EEXIST) return fail(path_error(errno, path));
   }
@@ -47,7 +42,7 @@ Result<std::string> temp_base_dir() {
   if (!base.empty() && base.front() == '/') return base;
   KIV_TRY_ASSIGN(std::string absolute, current_dir());
   if (base.empty()) return absolute;
-  return join(absolute, base);
+  return join_path(absolute, base);
 }
 
 std::string random_temp_name() {
