@@ -180,9 +180,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto pair = kiv::ipc::channel();
     FUZZ_CHECK(pair.has_value());
     Sender sender;
-    sender.socket = ::dup(pair->first.fd());
-    pair->first = kiv::ipc::IpcSender(kiv::UniqueFd());
-    const kiv::ipc::IpcReceiver receiver = std::move(pair->second);
+    sender.socket = ::dup(pair->sender.fd());
+    pair->sender = kiv::ipc::IpcSender(kiv::UniqueFd());
+    const kiv::ipc::IpcReceiver receiver = std::move(pair->receiver);
 
     for (int op = 0; op < 24 && !in.empty(); ++op) {
       switch (in.byte() % 8) {
