@@ -21,17 +21,8 @@ runs=${1:-1000}
 bytes=${2:-1073741824}
 
 # Tools: hyperfine, GNU time (peak RSS), python3 (the summaries).
-need=()
-command -v hyperfine >/dev/null || need+=(hyperfine)
-[ -x /usr/bin/time ] || need+=(time)
-command -v python3 >/dev/null || need+=(python3)
-if ((${#need[@]})); then
-  echo "open_bench: installing ${need[*]}" >&2
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+source bench/bench_lib.sh
+bench_need open_bench hyperfine:hyperfine /usr/bin/time:time python3:python3
 
 # A release build of what is measured (the default build type of build/).
 cmake -S . -B build -G Ninja >/dev/null
@@ -57,15 +48,7 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A world of its own: nothing from the caller's environment reaches kiv or
-# the stand-in (a KIV_* variable or LD_LIBRARY_PATH would change what runs).
-for dir in tmp data config cache state runtime work; do mkdir -p "$scratch/$dir"; done
-for name in $(compgen -e); do
-  case $name in PATH | TERM) ;; *) unset "$name" 2>/dev/null || true ;; esac
-done
-export HOME=$scratch TMPDIR=$scratch/tmp XDG_DATA_HOME=$scratch/data XDG_CONFIG_HOME=$scratch/config \
-  XDG_CACHE_HOME=$scratch/cache XDG_STATE_HOME=$scratch/state XDG_RUNTIME_DIR=$scratch/runtime \
-  KIV_ALLOW_ROOT=true LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin
+bench_world "$scratch"
 # The editor only takes the request and answers Exit 0: its own printing is
 # not what is measured.
 printf 'receive\nexit 0\n' >"$scratch/script"

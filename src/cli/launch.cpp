@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/process.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "paths/data_dir.hpp"
@@ -21,16 +22,6 @@ extern char** environ;
 
 namespace kiv {
 namespace {
-
-// argv/envp arrays pointing into strings that outlive the exec.
-struct CStrings {
-  explicit CStrings(std::vector<std::string> strings) : owned(std::move(strings)) {
-    for (auto& s : owned) pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-  }
-  std::vector<std::string> owned;
-  std::vector<char*> pointers;
-};
 
 // Everything the forked child writes, prepared before the fork: after it,
 // in a multithreaded process, only async-signal-safe calls are allowed.
@@ -134,16 +125,9 @@ Result<int> run_app_foreground(const std::string& editor_path, std::string url,
   CStrings argv(editor_argv(editor_path, url, user_data_dir));
   // The child gets the default SIGPIPE disposition back, as any program
   // started from a shell expects.
-  posix_spawnattr_t attr;
-  ::posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  ::sigemptyset(&defaults);
-  ::sigaddset(&defaults, SIGPIPE);
-  ::posix_spawnattr_setsigdefault(&attr, &defaults);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  SpawnAttributes attr;
   pid_t pid;
-  int err = ::posix_spawn(&pid, editor_path.c_str(), nullptr, &attr, argv.pointers.data(), environ);
-  ::posix_spawnattr_destroy(&attr);
+  int err = ::posix_spawn(&pid, editor_path.c_str(), nullptr, attr.get(), argv.pointers.data(), environ);
   if (err != 0) return fail_os(err);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {

@@ -57,7 +57,7 @@ Status run_launcher(const std::vector<std::string>& args) {
   prevent_root_execution();
 
   // 2. Inside the editor's Flatpak sandbox, re-run on the host.
-  KIV_TRY(restart_on_flatpak_host());
+  restart_on_flatpak_host(args);
 
   // 3. LD_LIBRARY_PATH, on every invocation.
   extend_library_path();
@@ -82,7 +82,7 @@ Status run_launcher(const std::vector<std::string>& args) {
   if (user_data_dir) KIV_TRY(set_custom_data_dir(*user_data_dir));
 
   // 8. The sandbox's own editor when the escape is switched off.
-  KIV_TRY(use_sandbox_editor(parsed.kiv));
+  use_sandbox_editor(parsed.kiv);
 
   // 9. The editor executable; every later step needs it.
   KIV_TRY_ASSIGN(std::string editor_path, detect_bundle(parsed.kiv));

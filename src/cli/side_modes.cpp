@@ -1,9 +1,31 @@
 #include "cli/side_modes.hpp"
 
+#include <unistd.h>
+
+#include "base/io.hpp"
+#include "base/text.hpp"
+#include "cli/build_info.hpp"
+#include "cli/bundle.hpp"
+#include "cli/command_line.hpp"
+#include "cmdline/completion.hpp"
+#include "release_channel/release_channel.hpp"
+
 namespace kiv {
 namespace {
 
-Status not_built(const char* feature) { return fail(std::string(feature) + " is not built yet"); }
+std::string version_line(const std::string& channel, const std::string& editor_path) {
+  std::string line = "Kiv ";
+  if (channel != "stable") line += channel + " ";
+  line += release_version();
+  line += " ";
+  line += commit_id();
+  // The commit's trailing blank and the separator's leading one: two blanks
+  // before the EN DASH.
+  line += "  \u2013 ";
+  line += utf8_lossy(editor_path);
+  line += "\n";
+  return line;
+}
 
 constexpr SideMode SIDE_MODES[] = {
     {"--completions", [](const ArgsKind& a) { return a.completions.has_value(); }, run_completions},
@@ -16,9 +38,42 @@ constexpr SideMode SIDE_MODES[] = {
 
 std::span<const SideMode> side_modes() { return SIDE_MODES; }
 
-Status run_completions(const ArgsKind&, const std::string&) { return not_built("--completions"); }
-Status print_version(const ArgsKind&, const std::string&) { return not_built("--version"); }
-Status refuse_system_specs(const ArgsKind&, const std::string&) { return not_built("--system-specs"); }
-Status run_uninstall(const ArgsKind&, const std::string&) { return not_built("--uninstall"); }
+Status run_completions(const ArgsKind& args, const std::string&) {
+  // The scripts complete the name kiv is installed under.
+  KIV_TRY_ASSIGN(std::string exe, current_exe());
+  std::size_t slash = exe.rfind('/');
+  std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
+  if (name.empty() || name == "." || name == ".." || !is_valid_utf8(name))
+    return fail("--completions expects a UTF-8 name for cli bin");
+
+  cmdline::Command cmd = define_command_line(cmdline::Command("kiv"));
+  cmd.program_name(name);
+  cmd.build();
+  std::string script;
+  switch (*args.completions) {
+    case CompletionShell::Bash: script = cmdline::bash_completion(cmd); break;
+    case CompletionShell::Elvish: script = cmdline::elvish_completion(cmd); break;
+    case CompletionShell::Fish: script = cmdline::fish_completion(cmd); break;
+    case CompletionShell::Nushell: script = cmdline::nushell_completion(cmd); break;
+    case CompletionShell::PowerShell: script = cmdline::powershell_completion(cmd); break;
+    case CompletionShell::Zsh: script = cmdline::zsh_completion(cmd); break;
+  }
+  return with_context(write_all(STDOUT_FILENO, script), "Writing the completion script");
+}
+
+Status print_version(const ArgsKind&, const std::string& editor_path) {
+  // Written straight to the descriptor so that a reader that went away, or a
+  // full disk, is reported instead of lost in the flush at exit.
+  Status written = write_all(STDOUT_FILENO, version_line(RELEASE_CHANNEL_NAME, editor_path));
+  if (!written) written.error().add_context("Failed to write the version line");
+  return written;
+}
+
+Status refuse_system_specs(const ArgsKind&, const std::string& editor_path) {
+  return fail(
+      "The `--system-specs` argument is not supported in the Kiv CLI, only on Kiv binary.\n"
+      "To retrieve the system specs on the command line, run the following command:\n" +
+      utf8_lossy(editor_path) + " --system-specs");
+}
 
 }  // namespace kiv

@@ -20,7 +20,8 @@ struct SideMode {
 
 /// Writes the completion script for the shell given with --completions.
 [[nodiscard]] Status run_completions(const ArgsKind& args, const std::string& editor_path);
-/// Writes the version line.
+/// Writes the version line: "Kiv {channel }{version} {commit}  – {editor
+/// path}", the channel part left out for "stable".
 [[nodiscard]] Status print_version(const ArgsKind& args, const std::string& editor_path);
 /// Always fails, pointing at the editor's own --system-specs.
 [[nodiscard]] Status refuse_system_specs(const ArgsKind& args, const std::string& editor_path);

@@ -5,7 +5,12 @@
 namespace kiv {
 namespace {
 
-constexpr const char* kCompiledChannel = "stable";
+// Every build of kiv is "stable". Tests compile this file once more with
+// another KIV_RELEASE_CHANNEL to run kiv as a build of another channel.
+#ifndef KIV_RELEASE_CHANNEL
+#define KIV_RELEASE_CHANNEL "stable"
+#endif
+constexpr const char* kCompiledChannel = KIV_RELEASE_CHANNEL;
 
 std::string init_release_channel_name() { return compile_time_release_channel_name(); }
 

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,17 +40,27 @@ ScopedTempDir::~ScopedTempDir() {
 
 namespace {
 
+void open_on(int target, const char* path, int flags) {
+  int fd = ::open(path, flags);
+  ::dup2(fd, target);
+  if (fd != target) ::close(fd);
+}
+
 void set_stdio(int target, Stdio mode, int pipe_end) {
   switch (mode) {
     case Stdio::Inherit: break;
-    case Stdio::DevNull: {
-      int fd = ::open("/dev/null", O_RDWR);
-      ::dup2(fd, target);
-      if (fd != target) ::close(fd);
-      break;
-    }
+    case Stdio::DevNull: open_on(target, "/dev/null", O_RDWR); break;
     case Stdio::Closed: ::close(target); break;
     case Stdio::Pipe: ::dup2(pipe_end, target); break;
+    case Stdio::BrokenPipe: {
+      int ends[2];
+      if (::pipe(ends) != 0) _exit(126);
+      ::close(ends[0]);
+      ::dup2(ends[1], target);
+      if (ends[1] != target) ::close(ends[1]);
+      break;
+    }
+    case Stdio::Full: open_on(target, "/dev/full", O_WRONLY); break;
   }
 }
 
@@ -88,6 +100,9 @@ RunResult run_process(const RunOptions& options) {
   if (options.stderr_mode == Stdio::Pipe && ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
 
   ExecArgs exec(options);
+  // Made before the fork: the child may only make async-signal-safe calls.
+  const std::string overlay = "lowerdir=" + options.usr_bin_overlay + ":/usr/bin";
+  const std::string overlay_failure = "cannot lay " + options.usr_bin_overlay + " over /usr/bin: ";
 
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
@@ -97,6 +112,18 @@ RunResult run_process(const RunOptions& options) {
     set_stdio(0, options.stdin_mode, in_pipe[0]);
     set_stdio(1, options.stdout_mode, out_pipe[1]);
     set_stdio(2, options.stderr_mode, err_pipe[1]);
+    if (!options.usr_bin_overlay.empty()) {
+      // Private first, so that the overlay does not travel back to the
+      // namespace the test runs in.
+      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          ::mount("overlay", "/usr/bin", "overlay", MS_RDONLY, overlay.c_str()) != 0) {
+        const char* reason = ::strerrordesc_np(errno);
+        (void)!::write(2, overlay_failure.data(), overlay_failure.size());
+        (void)!::write(2, reason, ::strlen(reason));
+        (void)!::write(2, "\n", 1);
+        _exit(125);
+      }
+    }
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
     if (options.as_nobody) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(126);
@@ -165,6 +192,8 @@ RunResult run_process(const RunOptions& options) {
 std::string kiv_binary() { return KIV_BINARY_PATH; }
 
 std::string stand_in_editor_binary() { return KIV_STAND_IN_PATH; }
+
+std::string stand_in_flatpak_spawn_dir() { return KIV_STAND_IN_FLATPAK_SPAWN_DIR; }
 
 std::map<std::string, std::string> kiv_env(const std::string& home) {
   std::map<std::string, std::string> env = {

@@ -27,7 +27,9 @@ class ScopedTempDir {
   std::string path_;
 };
 
-enum class Stdio { Inherit, DevNull, Closed, Pipe };
+/// BrokenPipe: the write end of a pipe whose read end is already closed;
+/// Full: /dev/full, where every write fails with ENOSPC.
+enum class Stdio { Inherit, DevNull, Closed, Pipe, BrokenPipe, Full };
 
 struct RunOptions {
   std::vector<std::string> argv;  // argv[0] is the program (looked up only by path)
@@ -38,6 +40,11 @@ struct RunOptions {
   Stdio stdout_mode = Stdio::Pipe;          // Pipe captures; Closed closes fd 1
   Stdio stderr_mode = Stdio::Pipe;
   bool as_nobody = false;                   // drop to uid/gid 65534 before exec
+  // Non-empty: the child runs in a private mount namespace in which the
+  // entries of this directory lie over /usr/bin (a read-only overlay that
+  // nothing outside the child sees). Failing to set it up ends the child
+  // with status 125 and a message on its standard error.
+  std::string usr_bin_overlay;
   std::chrono::milliseconds timeout{30000};  // then the process group is killed
 };
 
@@ -71,6 +78,10 @@ std::string kiv_binary();
 /// The built stand-in editor (build/libexec/kiv-editor, where kiv's bundle
 /// detection finds it from build/bin/kiv).
 std::string stand_in_editor_binary();
+
+/// The directory that holds only the stand-in flatpak-spawn
+/// (tools/stand_in_flatpak_spawn), to lay over /usr/bin.
+std::string stand_in_flatpak_spawn_dir();
 
 /// An environment for running kiv inside `home`: HOME, TMPDIR, the XDG
 /// directories and the data directory all under it, KIV_ALLOW_ROOT=true and a

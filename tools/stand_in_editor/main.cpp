@@ -173,12 +173,17 @@ int stand_in_main(int argc, char** argv) {
   json argv_json = json::array();
   for (const auto& arg : args) argv_json.push_back(bytes_json(arg));
   auto cwd = current_dir();
-  auto force_cli_mode = env_bytes("KIV_FORCE_CLI_MODE");
+  auto inherited = [](const char* name) {
+    auto value = env_bytes(name);
+    return value ? bytes_json(*value) : json(nullptr);
+  };
   record->write(json{{"event", "start"},
                      {"pid", ::getpid()},
                      {"argv", argv_json},
                      {"cwd", cwd ? bytes_json(*cwd) : json(nullptr)},
-                     {"force_cli_mode", force_cli_mode ? bytes_json(*force_cli_mode) : json(nullptr)},
+                     {"force_cli_mode", inherited("KIV_FORCE_CLI_MODE")},
+                     {"ld_library_path", inherited("LD_LIBRARY_PATH")},
+                     {"update_explanation", inherited("KIV_UPDATE_EXPLANATION")},
                      {"stdio_open", stdio_open},
                      {"session_leader", ::getsid(0) == ::getpid()},
                      {"sigpipe_ignored", sigpipe_ignored}});
