@@ -20,6 +20,27 @@ if(KIV_SANITIZE)
   target_link_options(kiv_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(KIV_SANITIZE_THREAD)
+  if(KIV_SANITIZE OR KIV_FUZZ)
+    message(FATAL_ERROR "ThreadSanitizer cannot be combined with AddressSanitizer: use a build directory of its own")
+  endif()
+  target_compile_options(kiv_settings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(kiv_settings INTERFACE -fsanitize=thread)
+endif()
+
+# Fuzz builds use clang (libFuzzer). libstdc++ 12 offers <expected> only to
+# a compiler that claims the C++20 concepts level, which clang 16 implements
+# but does not announce.
+if(KIV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KIV_FUZZ needs clang (configure with CMAKE_CXX_COMPILER=clang++-16)")
+  endif()
+  target_compile_options(kiv_settings INTERFACE
+    -D__cpp_concepts=202002L -Wno-macro-redefined
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(kiv_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 # kiv_add_library(NAME SOURCES... [DEPS libs...])
 function(kiv_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})

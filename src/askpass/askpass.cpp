@@ -8,57 +8,64 @@
 #include <cstring>
 
 #include "base/io.hpp"
+#include "base/socket_address.hpp"
 #include "base/unique_fd.hpp"
 
 namespace kiv {
 namespace {
 
 Result<UniqueFd> connect_stream(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return fail("paths must not contain interior null bytes");
-  sockaddr_un address{};
-  if (path.size() >= sizeof address.sun_path) return fail("path must be shorter than SUN_LEN");
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
+  auto address = make_unix_socket_address(path);
+  if (!address) {
+    return fail(address.error() == UnixAddressProblem::InteriorNul ? "paths must not contain interior null bytes"
+                                                                    : "path must be shorter than SUN_LEN");
+  }
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) return fail_last_os();
-  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+  while (::connect(fd.get(), address->get(), address->length) != 0) {
     if (errno != EINTR) return fail_last_os();
   }
   return fd;
 }
 
-[[noreturn]] void fail_with(const Error& error) {
+ExitStatus report(const Error& error) {
   std::string line = error.display() + "\n";
   (void)write_all(STDERR_FILENO, line);
-  exit_process(1);
+  return 1;
 }
 
 }  // namespace
 
 Status relay_prompt(const std::string& socket_path, std::string prompt) {
-  auto socket = connect_stream(socket_path);
-  if (!socket) return fail(std::move(socket.error()).add_context("Error connecting to socket " + socket_path));
+  KIV_TRY_ASSIGN(UniqueFd socket, with_context(connect_stream(socket_path), "Error connecting to socket " + socket_path));
   if (prompt.empty() || prompt.back() != '\0') prompt += '\0';
-  KIV_TRY(with_context(write_all(socket->get(), prompt), "Error writing to socket"));
+  KIV_TRY(with_context(write_all(socket.get(), prompt), "Error writing to socket"));
   // The writing direction stays open: the server reads up to the NUL byte.
   std::string reply;
-  KIV_TRY(with_context(read_to_end(socket->get(), reply), "Error reading from socket"));
-  KIV_TRY(with_context(write_all(STDOUT_FILENO, reply), "Error writing to stdout"));
+  KIV_TRY(with_context(read_to_end(socket.get(), reply), "Error reading from socket"));
+  // Standard output is buffered by lines: the complete lines are written
+  // now, and a failure is reported; the bytes after the last newline wait for
+  // the flush as the process ends, whose failure is not.
+  const std::string_view answer(reply);
+  const std::size_t last_newline = answer.rfind('\n');
+  const std::size_t lines = last_newline == std::string_view::npos ? 0 : last_newline + 1;
+  KIV_TRY(with_context(write_all(STDOUT_FILENO, answer.substr(0, lines)), "Error writing to stdout"));
+  (void)write_all(STDOUT_FILENO, answer.substr(lines));
   return {};
 }
 
-void connect_and_write_prompt(const std::string& socket_path, std::string prompt) {
-  if (Status status = relay_prompt(socket_path, std::move(prompt)); !status) fail_with(status.error());
+ExitStatus connect_and_write_prompt(const std::string& socket_path, std::string prompt) {
+  Status status = relay_prompt(socket_path, std::move(prompt));
+  return status ? 0 : report(status.error());
 }
 
 namespace askpass {
 
-void main(const std::string& socket_path) {
+ExitStatus main(const std::string& socket_path) {
   std::string prompt;
-  if (Status status = read_to_end(STDIN_FILENO, prompt); !status)
-    fail_with(Error(status.error()).add_context("Error reading from stdin"));
-  connect_and_write_prompt(socket_path, std::move(prompt));
+  if (Status status = with_context(read_to_end(STDIN_FILENO, prompt), "Error reading from stdin"); !status)
+    return report(status.error());
+  return connect_and_write_prompt(socket_path, std::move(prompt));
 }
 
 }  // namespace askpass

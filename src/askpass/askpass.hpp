@@ -13,17 +13,19 @@ namespace kiv {
 /// "Error writing to socket: ...", "Error reading from socket: ...",
 /// "Error writing to stdout: ..."): connect, send `prompt` ending in one NUL
 /// byte, read the answer to end of stream and write it to standard output
-/// unchanged.
+/// unchanged. Standard output is buffered by lines: a failed write of the
+/// answer's bytes after its last newline is not reported.
 [[nodiscard]] Status relay_prompt(const std::string& socket_path, std::string prompt);
 
-/// relay_prompt, ending the process with the message and status 1 on failure.
-void connect_and_write_prompt(const std::string& socket_path, std::string prompt);
+/// relay_prompt; on failure its message goes to standard error on a line of
+/// its own. The status the invocation ends with: 0, or 1 after a failure.
+[[nodiscard]] ExitStatus connect_and_write_prompt(const std::string& socket_path, std::string prompt);
 
 namespace askpass {
 
 /// Reads all of standard input as the prompt ("Error reading from stdin:
 /// ..." and status 1 on failure), then connect_and_write_prompt.
-void main(const std::string& socket_path);
+[[nodiscard]] ExitStatus main(const std::string& socket_path);
 
 }  // namespace askpass
 }  // namespace kiv

@@ -42,16 +42,30 @@ template <class T>
 using Result = std::expected<T, Error>;
 using Status = std::expected<void, Error>;
 
+/// The status a process ends with.
+using ExitStatus = int;
+/// How an invocation ends: the status to exit with, or an error for the entry
+/// point to report (then the status is 1).
+using Outcome = Result<ExitStatus>;
+
 inline std::unexpected<Error> fail(std::string message) { return std::unexpected(Error(std::move(message))); }
 inline std::unexpected<Error> fail(Error error) { return std::unexpected(std::move(error)); }
 inline std::unexpected<Error> fail_os(int errnum) { return std::unexpected(Error::os(errnum)); }
 inline std::unexpected<Error> fail_last_os() { return std::unexpected(Error::last_os()); }
 
-/// `result` unchanged on success, its error with `context` added outside on failure.
+/// The one way context is added on the way up: `result` unchanged on
+/// success, its error with `context` added outside on failure...
 template <class T>
 Result<T> with_context(Result<T> result, std::string_view context) {
   if (!result) result.error().add_context(std::string(context));
   return result;
+}
+
+/// ...and the same for an error being returned, as in
+/// `return with_context(fail("..."), "Bundle detection");`.
+inline std::unexpected<Error> with_context(std::unexpected<Error> error, std::string_view context) {
+  error.error().add_context(std::string(context));
+  return error;
 }
 
 /// The system's description of `errnum` (strerror_r, so safe on any thread).

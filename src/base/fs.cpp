@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 namespace kiv {
@@ -44,6 +45,29 @@ Result<std::string> current_dir() {
   std::string result(cwd);
   std::free(cwd);
   return result;
+}
+
+Result<std::string> current_exe() {
+  std::string target(PATH_MAX, '\0');
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
+    if (n < 0) {
+      if (errno == ENOENT) return fail("no /proc/self/exe available. Is /proc mounted?");
+      return fail_last_os();
+    }
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+std::string join_path(std::string_view dir, std::string_view name) {
+  std::string joined(dir);
+  if (!joined.empty() && joined.back() != '/') joined += '/';
+  joined += name;
+  return joined;
 }
 
 }  // namespace kiv

@@ -22,4 +22,12 @@ bool is_directory(const std::string& path);
 /// The working directory.
 [[nodiscard]] Result<std::string> current_dir();
 
+/// The running executable's path: the target of /proc/self/exe. Without
+/// /proc: "no /proc/self/exe available. Is /proc mounted?".
+[[nodiscard]] Result<std::string> current_exe();
+
+/// `dir` and `name` joined with one separator: none added when `dir` ends in
+/// one, and `name` alone when `dir` is empty.
+std::string join_path(std::string_view dir, std::string_view name);
+
 }  // namespace kiv

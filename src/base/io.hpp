@@ -14,6 +14,10 @@ namespace kiv {
 /// buffer"; any other failure is the OS error.
 [[nodiscard]] Status write_all(int fd, std::string_view data);
 
+/// Writes `first` and then `second` to `fd` as write_all does, in one
+/// gathered write when the descriptor takes it all at once.
+[[nodiscard]] Status write_all(int fd, std::string_view first, std::string_view second);
+
 /// Reads `fd` to its end, appending to `out`. EINTR is retried.
 [[nodiscard]] Status read_to_end(int fd, std::string& out);
 

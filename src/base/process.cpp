@@ -4,38 +4,100 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace kiv {
+namespace {
+
+// posix_spawn attributes, destroyed with their owner.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() : init_error_(::posix_spawnattr_init(&attr_)) {}
+  ~SpawnAttributes() {
+    if (init_error_ == 0) ::posix_spawnattr_destroy(&attr_);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+  Status configure(const SpawnOptions& options) {
+    if (init_error_ != 0) return fail_os(init_error_);
+    sigset_t defaults;
+    ::sigemptyset(&defaults);
+    ::sigaddset(&defaults, SIGPIPE);
+    for (int signal : options.default_signals) ::sigaddset(&defaults, signal);
+    short flags = POSIX_SPAWN_SETSIGDEF;
+    if (options.new_session) flags |= POSIX_SPAWN_SETSID;
+    if (int err = ::posix_spawnattr_setsigdefault(&attr_, &defaults)) return fail_os(err);
+    if (int err = ::posix_spawnattr_setflags(&attr_, flags)) return fail_os(err);
+    return {};
+  }
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  int init_error_;
+};
+
+Status checked(int err) {
+  if (err != 0) return fail_os(err);
+  return {};
+}
+
+}  // namespace
 
 CStrings::CStrings(std::vector<std::string> strings) : owned(std::move(strings)) {
+  pointers.reserve(owned.size() + 1);
   for (auto& s : owned) pointers.push_back(s.data());
   pointers.push_back(nullptr);
 }
 
-SpawnAttributes::SpawnAttributes() {
-  ::posix_spawnattr_init(&attr_);
-  sigset_t defaults;
-  ::sigemptyset(&defaults);
-  ::sigaddset(&defaults, SIGPIPE);
-  ::posix_spawnattr_setsigdefault(&attr_, &defaults);
-  ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGDEF);
+SpawnFileActions::SpawnFileActions() : init_error_(::posix_spawn_file_actions_init(&actions_)) {}
+
+SpawnFileActions::~SpawnFileActions() {
+  if (init_error_ == 0) ::posix_spawn_file_actions_destroy(&actions_);
 }
 
-SpawnAttributes::~SpawnAttributes() { ::posix_spawnattr_destroy(&attr_); }
+Status SpawnFileActions::add_open(int fd, const char* path, int flags) {
+  KIV_TRY(checked(init_error_));
+  return checked(::posix_spawn_file_actions_addopen(&actions_, fd, path, flags, 0));
+}
 
-SpawnFileActions::SpawnFileActions() { ::posix_spawn_file_actions_init(&actions_); }
+Status SpawnFileActions::add_dup2(int from, int to) {
+  KIV_TRY(checked(init_error_));
+  return checked(::posix_spawn_file_actions_adddup2(&actions_, from, to));
+}
 
-SpawnFileActions::~SpawnFileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+Status SpawnFileActions::add_close(int fd) {
+  KIV_TRY(checked(init_error_));
+  return checked(::posix_spawn_file_actions_addclose(&actions_, fd));
+}
+
+Result<pid_t> spawn_process(const CStrings& argv, char* const* envp, const SpawnOptions& options) {
+  SpawnAttributes attributes;
+  KIV_TRY(attributes.configure(options));
+  const posix_spawn_file_actions_t* actions = options.file_actions ? options.file_actions->get() : nullptr;
+  const char* program = argv.get()[0];
+  pid_t pid = -1;
+  int err = std::strchr(program, '/') != nullptr
+                ? ::posix_spawn(&pid, program, actions, attributes.get(), argv.get(), envp)
+                : ::posix_spawnp(&pid, program, actions, attributes.get(), argv.get(), envp);
+  if (err != 0) return fail_os(err);
+  return pid;
+}
+
+Result<int> wait_for_process(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return fail_last_os();
+  }
+  return status;
+}
 
 int ChildProcess::wait() {
   if (pid_ < 0) return status_;
-  int status = 0;
-  pid_t got;
-  do {
-    got = ::waitpid(pid_, &status, 0);
-  } while (got < 0 && errno == EINTR);
+  auto status = wait_for_process(pid_);
   pid_ = -1;
-  status_ = got < 0 ? -1 : status;
+  status_ = status ? *status : -1;
   return status_;
 }
 

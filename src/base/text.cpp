@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+extern char** environ;
+
 namespace kiv {
 namespace {
 
@@ -133,6 +135,29 @@ std::optional<std::string> env_bytes(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+std::map<std::string, std::string> capture_environment() {
+  std::map<std::string, std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view item = *entry;
+    size_t eq = item.find('=');
+    if (eq == std::string_view::npos || !is_valid_utf8(item)) continue;
+    env[std::string(item.substr(0, eq))] = std::string(item.substr(eq + 1));
+  }
+  return env;
+}
+
+std::optional<std::uint64_t> parse_ascii_decimal(std::string_view digits, std::uint64_t max) {
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
 }
 
 std::optional<std::string> env_text(const char* name) {

@@ -1,6 +1,9 @@
 // Byte strings and the few places where they must be text.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +36,18 @@ std::optional<std::string> env_text(const char* name);
 /// The raw bytes of `name` when it is set.
 std::optional<std::string> env_bytes(const char* name);
 
-}  // namespace kiv
+/// Environment lookup: the raw bytes of a variable, or nothing when unset.
+/// env_bytes is the process's own; tests pass a table.
+using EnvLookup = std::function<std::optional<std::string>(const char*)>;
 
-namespace kiv {
+/// Every variable of the environment as it stands, by name; a name given
+/// twice keeps its last value. Variables whose name or value is not valid
+/// UTF-8 cannot travel as text and are left out.
+std::map<std::string, std::string> capture_environment();
+
+/// `digits` as a number when it is one or more ASCII digits (leading zeros
+/// allowed) and at most `max`; nothing for anything else, a sign included.
+std::optional<std::uint64_t> parse_ascii_decimal(std::string_view digits, std::uint64_t max);
 
 /// `bytes` in double quotes with quotes, backslashes and control characters
 /// escaped (\n, \u{1b}, ...) and invalid UTF-8 bytes written as \xNN with

@@ -16,33 +16,14 @@ constexpr const char* kContext = "Bundle detection";
 
 }  // namespace
 
-Result<std::string> current_exe() {
-  std::string target(PATH_MAX, '\0');
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
-    if (n < 0) {
-      if (errno == ENOENT) return fail("no /proc/self/exe available. Is /proc mounted?");
-      return fail_last_os();
-    }
-    if (static_cast<size_t>(n) < target.size()) {
-      target.resize(static_cast<size_t>(n));
-      return target;
-    }
-    target.resize(target.size() * 2);
-  }
-}
-
 Result<std::string> detect_bundle_from(const std::optional<std::string>& kiv, const std::string& launcher_exe) {
   if (kiv) return with_context(canonicalize(*kiv), kContext);
   // The root, or an empty path, has no parent of its own.
   std::string parent(parent_path(launcher_exe));
   if (parent == launcher_exe || parent.empty())
-    return fail(Error("no parent path for cli").add_context(kContext));
+    return with_context(fail("no parent path for cli"), kContext);
   for (const char* candidate : BUNDLE_CANDIDATES) {
-    std::string joined = parent;
-    if (joined.empty() || joined.back() != '/') joined += '/';
-    joined += candidate;
-    auto canonical = canonicalize(joined);
+    auto canonical = canonicalize(join_path(parent, candidate));
     if (!canonical) continue;
     if (same_components(*canonical, launcher_exe)) continue;
     return canonical;
@@ -52,14 +33,13 @@ Result<std::string> detect_bundle_from(const std::optional<std::string>& kiv, co
     if (!list.empty()) list += ", ";
     list += candidate;
   }
-  return fail(Error("could not find any of: " + list).add_context(kContext));
+  return with_context(fail("could not find any of: " + list), kContext);
 }
 
 Result<std::string> detect_bundle(const std::optional<std::string>& kiv) {
   if (kiv) return detect_bundle_from(kiv, "");
-  auto exe = current_exe();
-  if (!exe) return fail(std::move(exe.error()).add_context(kContext));
-  return detect_bundle_from(kiv, *exe);
+  KIV_TRY_ASSIGN(std::string exe, with_context(current_exe(), kContext));
+  return detect_bundle_from(kiv, exe);
 }
 
 }  // namespace kiv

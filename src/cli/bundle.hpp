@@ -22,7 +22,4 @@ inline constexpr std::array<const char*, 3> BUNDLE_CANDIDATES = {"../libexec/kiv
 /// detect_bundle_from with the launcher's own path from /proc/self/exe.
 [[nodiscard]] Result<std::string> detect_bundle(const std::optional<std::string>& kiv);
 
-/// The target of /proc/self/exe.
-[[nodiscard]] Result<std::string> current_exe();
-
 }  // namespace kiv

@@ -4,7 +4,6 @@
 
 #include "base/io.hpp"
 #include "base/text.hpp"
-#include "cli/launcher.hpp"
 #include "cmdline/parser.hpp"
 #include "cmdline/render.hpp"
 
@@ -217,14 +216,14 @@ std::variant<ArgsKind, CommandLineExit> parse_command_line(const std::vector<std
   return CommandLineExit{cmdline::Stream::Stderr, cmdline::for_stream(cmdline::render_error(cmd, error), s.colour), 2};
 }
 
-ArgsKind parse_command_line_or_exit(const std::vector<std::string>& raw_args) {
+std::expected<ArgsKind, ExitStatus> parse_command_line_or_report(const std::vector<std::string>& raw_args) {
   std::variant<ArgsKind, CommandLineExit> result = parse_command_line(raw_args, cmdline::detect_render_settings);
   if (auto* args = std::get_if<ArgsKind>(&result)) return std::move(*args);
   const CommandLineExit& end = std::get<CommandLineExit>(result);
   int fd = end.stream == cmdline::Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO;
   // Help into a closed pipe still ends with 0, an error with 2.
   (void)write_all(fd, end.text);
-  exit_process(end.status);
+  return std::unexpected(end.status);
 }
 
 }  // namespace kiv

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/error.hpp"
 #include "cli/args_kind.hpp"
 #include "cmdline/command.hpp"
 #include "cmdline/parse_error.hpp"
@@ -55,9 +56,9 @@ using RenderSettingsFor = std::function<cmdline::RenderSettings(cmdline::Stream)
 std::variant<ArgsKind, CommandLineExit> parse_command_line(const std::vector<std::string>& raw_args,
                                                           const RenderSettingsFor& settings);
 
-/// parse_command_line with this process's terminals and environment; help
-/// and usage errors are written (a failed write is ignored) and end the
-/// process with status 0 or 2.
-ArgsKind parse_command_line_or_exit(const std::vector<std::string>& raw_args);
+/// parse_command_line with this process's terminals and environment. Help
+/// and usage errors are written (a failed write is ignored) and give the
+/// status the invocation ends with, 0 or 2, in place of the ArgsKind.
+std::expected<ArgsKind, ExitStatus> parse_command_line_or_report(const std::vector<std::string>& raw_args);
 
 }  // namespace kiv

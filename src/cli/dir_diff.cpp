@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "base/fs.hpp"
 #include "base/text.hpp"
@@ -15,15 +16,12 @@
 namespace kiv {
 namespace {
 
-std::string join(const std::string& root, std::string_view relative) {
-  std::string full = root;
-  if (full.empty() || full.back() != '/') full += '/';
-  full += relative;
-  return full;
-}
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
 
-Error walk_error(int errnum, const std::string& path) {
-  return Error::os(errnum).add_context("IO error for operation on " + path);
+std::unexpected<Error> walk_error(int errnum, const std::string& path) {
+  return with_context(fail_os(errnum), "IO error for operation on " + path);
 }
 
 // Reads one directory (opened without following a link unless it is the
@@ -31,38 +29,33 @@ Error walk_error(int errnum, const std::string& path) {
 // `subdirs`, both as paths relative to the root.
 Status read_directory(const std::string& root, const std::string& relative, bool is_root,
                       std::vector<std::string>& files, std::vector<std::string>& subdirs) {
-  std::string path = is_root ? root : join(root, relative);
+  std::string path = is_root ? root : join_path(root, relative);
   int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (is_root ? 0 : O_NOFOLLOW);
   UniqueFd fd(::open(path.c_str(), flags));
-  if (!fd) return fail(walk_error(errno, path));
-  DIR* dir = ::fdopendir(fd.get());
-  if (dir == nullptr) return fail(walk_error(errno, path));
+  if (!fd) return walk_error(errno, path);
+  std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd.get()));
+  if (!dir) return walk_error(errno, path);
   fd.release();  // owned by `dir` from here
-  Status status;
   for (;;) {
     errno = 0;
-    struct dirent* entry = ::readdir(dir);
+    struct dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) {
-      if (errno != 0) status = fail(walk_error(errno, path));
-      break;
+      if (errno != 0) return walk_error(errno, path);
+      return {};
     }
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     unsigned char type = entry->d_type;
     if (type == DT_UNKNOWN) {
       struct stat st;
-      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        status = fail(walk_error(errno, join(path, name)));
-        break;
-      }
+      if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return walk_error(errno, join_path(path, name));
       type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
     }
     if (type != DT_REG && type != DT_DIR) continue;
-    std::string child = relative.empty() ? std::string(name) : relative + "/" + std::string(name);
+    std::string child = join_path(relative, name);
     (type == DT_REG ? files : subdirs).push_back(std::move(child));
   }
-  ::closedir(dir);
-  return status;
 }
 
 }  // namespace
@@ -97,7 +90,7 @@ Result<std::vector<std::string>> collect_dir_files(const std::string& root) {
 }
 
 Result<std::string> create_placeholder_file(const std::string& directory, const std::string& relative) {
-  std::string full = join(directory, relative);
+  std::string full = join_path(directory, relative);
   size_t slash = full.rfind('/');
   if (slash != std::string::npos && slash > 0) KIV_TRY(create_dir_all(full.substr(0, slash)));
   UniqueFd fd(::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -108,8 +101,8 @@ Result<std::string> create_placeholder_file(const std::string& directory, const 
 Result<ExpandedDiffs> expand_dir_diffs(std::vector<DiffPair> pairs) {
   ExpandedDiffs out;
   for (auto& pair : pairs) {
-    const std::string& old_root = pair[0];
-    const std::string& new_root = pair[1];
+    const std::string& old_root = pair.old_path;
+    const std::string& new_root = pair.new_path;
     if (!is_directory(old_root) || !is_directory(new_root)) {
       out.pairs.push_back(std::move(pair));
       continue;
@@ -125,17 +118,17 @@ Result<ExpandedDiffs> expand_dir_diffs(std::vector<DiffPair> pairs) {
       bool take_old = j == new_files.size() || (i < old_files.size() && !path_order_less(new_files[j], old_files[i]));
       bool take_new = i == old_files.size() || (j < new_files.size() && !path_order_less(old_files[i], new_files[j]));
       if (take_old && take_new) {
-        out.pairs.push_back({utf8_lossy(join(old_root, old_files[i])), utf8_lossy(join(new_root, new_files[j]))});
+        out.pairs.push_back({utf8_lossy(join_path(old_root, old_files[i])), utf8_lossy(join_path(new_root, new_files[j]))});
         ++i;
         ++j;
       } else if (take_old) {
         KIV_TRY_ASSIGN(std::string placeholder, create_placeholder_file(dir.path(), old_files[i]));
-        out.pairs.push_back({utf8_lossy(join(old_root, old_files[i])), utf8_lossy(placeholder)});
+        out.pairs.push_back({utf8_lossy(join_path(old_root, old_files[i])), utf8_lossy(placeholder)});
         made_placeholder = true;
         ++i;
       } else {
         KIV_TRY_ASSIGN(std::string placeholder, create_placeholder_file(dir.path(), new_files[j]));
-        out.pairs.push_back({utf8_lossy(placeholder), utf8_lossy(join(new_root, new_files[j]))});
+        out.pairs.push_back({utf8_lossy(placeholder), utf8_lossy(join_path(new_root, new_files[j]))});
         made_placeholder = true;
         ++j;
       }

@@ -1,18 +1,18 @@
 // Turning a --diff of two directories into one pair per file.
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/error.hpp"
+#include "ipc/messages.hpp"
 #include "tempfs/temp.hpp"
 
 namespace kiv {
 
 /// A diff pair: the old side, then the new side.
-using DiffPair = std::array<std::string, 2>;
+using DiffPair = ipc::DiffPair;
 
 struct ExpandedDiffs {
   std::vector<DiffPair> pairs;

@@ -7,6 +7,7 @@
 
 #include "base/fs.hpp"
 #include "base/io.hpp"
+#include "base/overloaded.hpp"
 #include "prompt/open_behavior_prompt.hpp"
 
 namespace kiv {
@@ -29,28 +30,10 @@ ipc::CliRequest build_request(CliReceiverContext& context, std::optional<std::st
   }};
 }
 
-// One write per message, its newline included, so that nothing splits it.
-// A stream nobody reads any more is no reason to stop the editor's work.
-void relay(int fd, const std::string& message) {
-  std::string line;
-  line.reserve(message.size() + 1);
-  line += message;
-  line += '\n';
-  (void)write_all(fd, line);
-}
-
-// Writes a Stdout or Stderr response to its stream; false for any other.
-bool relay_output(const ipc::CliResponse& response) {
-  if (auto* out = std::get_if<ipc::CliResponse::Stdout>(&response.value)) {
-    relay(STDOUT_FILENO, out->message);
-    return true;
-  }
-  if (auto* err = std::get_if<ipc::CliResponse::Stderr>(&response.value)) {
-    relay(STDERR_FILENO, err->message);
-    return true;
-  }
-  return false;
-}
+// One gathered write per message, its newline included, straight from the
+// received payload. A stream nobody reads any more is no reason to stop the
+// editor's work.
+void relay(int fd, std::string_view message) { (void)write_all(fd, message, "\n"); }
 
 // Whether a failed send means the editor has closed its end of the requests
 // channel (it may still have queued responses for us).
@@ -59,21 +42,57 @@ bool editor_gone(const Error& error) {
   return code && (*code == EPIPE || *code == ECONNRESET);
 }
 
+enum class Exchange { GoesOn, Ended };
+
+// What one response means, the same in the relay and in the drain after a
+// failed send: output goes to its stream, an Exit is stored and ends the
+// exchange, and the open-behaviour question is answered on `requests`, or
+// passed over while draining (nullptr: kiv can no longer answer). The error
+// is that of sending the answer.
+Result<Exchange> handle_response(CliReceiverContext& context, const ipc::CliResponseView& response,
+                                 const ipc::IpcSender* requests) {
+  return std::visit(
+      Overloaded{
+          [](const ipc::CliResponseView::Ignored&) -> Result<Exchange> { return Exchange::GoesOn; },
+          [](const ipc::CliResponseView::Stdout& text) -> Result<Exchange> {
+            relay(STDOUT_FILENO, text.message);
+            return Exchange::GoesOn;
+          },
+          [](const ipc::CliResponseView::Stderr& text) -> Result<Exchange> {
+            relay(STDERR_FILENO, text.message);
+            return Exchange::GoesOn;
+          },
+          [&context](const ipc::CliResponseView::Exit& exit) -> Result<Exchange> {
+            context.exit_status_slot->store(exit.status);
+            return Exchange::Ended;
+          },
+          [requests](const ipc::CliResponseView::PromptOpenBehavior&) -> Result<Exchange> {
+            if (requests == nullptr) return Exchange::GoesOn;
+            KIV_TRY(ipc::send_request(*requests, {ipc::CliRequest::SetOpenBehavior{choose_default_open_behavior()}}));
+            return Exchange::GoesOn;
+          },
+      },
+      response.value);
+}
+
 // After a send failed because the editor closed its request end, what it
 // sent before closing is still queued on the responses channel: relay it,
 // and take its Exit if it sent one, so that a status the editor reported is
 // never lost. Without an Exit the failed send stays the result.
 Status drain_after_failed_send(CliReceiverContext& context, const ipc::IpcReceiver& responses, Error send_error) {
   for (;;) {
-    auto response = ipc::receive_response(responses);
+    ipc::IpcMessage received;
+    auto response = ipc::receive_response_view(responses, received);
     if (!response) return fail(std::move(send_error));
-    if (relay_output(*response)) continue;
-    if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
-      context.exit_status_slot->store(exit->status);
-      return {};
-    }
-    // A question asked of a kiv that can no longer answer is passed over.
+    if (handle_response(context, *response, nullptr) == Exchange::Ended) return {};
   }
+}
+
+// A failed send ends the exchange with its error, unless the editor has only
+// closed its request end: then what it queued before is still taken.
+Status after_failed_send(CliReceiverContext& context, const ipc::IpcReceiver& responses, Error send_error) {
+  if (!editor_gone(send_error)) return fail(std::move(send_error));
+  return drain_after_failed_send(context, responses, std::move(send_error));
 }
 
 }  // namespace
@@ -84,38 +103,27 @@ ipc::DefaultOpenBehavior choose_default_open_behavior() {
 
 Status run_cli_receiver(CliReceiverContext context) {
   constexpr const char* kAfterSpawn = "Handshake after Kiv spawn";
-  // 1-2. The editor's connection and its Handshake; the connection closes
+  // The editor's connection and its Handshake; the connection closes
   // as soon as the Handshake is read.
-  auto accepted = std::move(context.one_shot_server).accept();
-  if (!accepted) return fail(std::move(accepted.error()).add_context(kAfterSpawn));
-  auto handshake = ipc::decode_handshake(std::move(accepted->second));
-  accepted->first = ipc::IpcReceiver(UniqueFd());
-  if (!handshake) return fail(std::move(handshake.error()).add_context(kAfterSpawn));
+  KIV_TRY_ASSIGN(auto accepted, with_context(std::move(context.one_shot_server).accept(), kAfterSpawn));
+  auto handshake = with_context(ipc::decode_handshake(std::move(accepted.first_message)), kAfterSpawn);
+  accepted.connection = ipc::IpcReceiver(UniqueFd());
+  if (!handshake) return std::unexpected(std::move(handshake).error());
 
-  // 3-5. The request, with the working directory when it can be read.
+  // The request, with the working directory when it can be read.
   std::optional<std::string> cwd;
   if (auto dir = current_dir()) cwd = std::move(*dir);
-  if (auto sent = ipc::send_request(handshake->requests, build_request(context, std::move(cwd))); !sent) {
-    if (!editor_gone(sent.error())) return sent;
-    return drain_after_failed_send(context, handshake->responses, std::move(sent.error()));
-  }
+  if (auto sent = ipc::send_request(handshake->requests, build_request(context, std::move(cwd))); !sent)
+    return after_failed_send(context, handshake->responses, std::move(sent).error());
 
-  // 6. Relay until Exit or until the channel closes or garbles.
+  // Relay until Exit or until the channel closes or garbles.
   for (;;) {
-    auto response = ipc::receive_response(handshake->responses);
+    ipc::IpcMessage received;  // holds the text of a Stdout or Stderr until it is written
+    auto response = ipc::receive_response_view(handshake->responses, received);
     if (!response) return {};
-    if (relay_output(*response)) continue;
-    if (auto* exit = std::get_if<ipc::CliResponse::Exit>(&response->value)) {
-      context.exit_status_slot->store(exit->status);
-      return {};
-    } else if (std::holds_alternative<ipc::CliResponse::PromptOpenBehavior>(response->value)) {
-      auto sent = ipc::send_request(handshake->requests,
-                                    {ipc::CliRequest::SetOpenBehavior{.choice = choose_default_open_behavior()}});
-      if (!sent) {
-        if (!editor_gone(sent.error())) return sent;
-        return drain_after_failed_send(context, handshake->responses, std::move(sent.error()));
-      }
-    }
+    auto handled = handle_response(context, *response, &handshake->requests);
+    if (!handled) return after_failed_send(context, handshake->responses, std::move(handled).error());
+    if (*handled == Exchange::Ended) return {};
   }
 }
 

@@ -3,7 +3,7 @@
 
 #include "base/error.hpp"
 #include "cli/open_request.hpp"
-#include "cli/threads.hpp"
+#include "base/thread.hpp"
 
 namespace kiv {
 

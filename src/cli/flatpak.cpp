@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <expected>
 
+#include "base/fs.hpp"
 #include "base/io.hpp"
 #include "base/process.hpp"
 #include "base/text.hpp"
@@ -23,18 +23,9 @@ namespace {
 constexpr std::string_view kForwardedXdgVariables[] = {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
                                                        "XDG_STATE_HOME"};
 
-// `base` and `name` as one path: no separator after an empty base or one
-// that already ends in '/'.
-std::string join(std::string_view base, std::string_view name) {
-  std::string joined(base);
-  if (!joined.empty() && joined.back() != '/') joined += '/';
-  joined += name;
-  return joined;
-}
-
-[[noreturn]] void fail_restart(const std::string& failure) {
+ExitStatus fail_restart(const std::string& failure) {
   (void)write_all(STDERR_FILENO, "failed restart cli on host: " + failure + "\n");
-  exit_process(1);
+  return 1;
 }
 
 // Runs `argv` (the program by its path) with standard input from /dev/null
@@ -49,15 +40,16 @@ std::expected<std::string, int> run_capturing_output(const std::vector<std::stri
   UniqueFd err_read(err_pipe[0]), err_write(err_pipe[1]);
 
   SpawnFileActions actions;
-  ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(actions.get(), out_write.get(), STDOUT_FILENO);
-  ::posix_spawn_file_actions_adddup2(actions.get(), err_write.get(), STDERR_FILENO);
-  SpawnAttributes attr;
+  Status prepared = actions.add_open(STDIN_FILENO, "/dev/null", O_RDONLY);
+  if (prepared) prepared = actions.add_dup2(out_write.get(), STDOUT_FILENO);
+  if (prepared) prepared = actions.add_dup2(err_write.get(), STDERR_FILENO);
+  if (!prepared) return std::unexpected(prepared.error().os_code().value_or(EINVAL));
   CStrings c_argv(argv);
-  pid_t pid;
-  int err = ::posix_spawn(&pid, c_argv.pointers[0], actions.get(), attr.get(), c_argv.pointers.data(), environ);
-  if (err != 0) return std::unexpected(err);
-  ChildProcess child(pid);
+  SpawnOptions options;
+  options.file_actions = &actions;
+  auto pid = spawn_process(c_argv, environ, options);
+  if (!pid) return std::unexpected(pid.error().os_code().value_or(EINVAL));
+  ChildProcess child(*pid);
   out_write.reset();
   err_write.reset();
 
@@ -94,7 +86,7 @@ std::string replace_process(const std::vector<std::string>& argv) {
     if (nul != std::string::npos) return nul_argument_debug_form(nul, argument);
   }
   CStrings c_argv(argv);
-  ::execv(FLATPAK_SPAWN_PATH, c_argv.pointers.data());
+  ::execv(FLATPAK_SPAWN_PATH, c_argv.get());
   return errno_debug_form(errno);
 }
 
@@ -107,7 +99,7 @@ bool inside_editor_sandbox() {
 
 std::optional<std::string> installation_dir_from_location(std::string_view output) {
   if (!is_valid_utf8(output)) return std::nullopt;
-  return join(trim_unicode_white_space(output), "files");
+  return join_path(trim_unicode_white_space(output), "files");
 }
 
 std::optional<std::string> next_flatpak_xdg_env_arg(char* const*& cursor) {
@@ -141,7 +133,7 @@ std::vector<std::string> flatpak_host_args(const std::string& installation_dir, 
   for (const std::string& arg : args) has_kiv = has_kiv || arg == "--kiv";
   if (!has_kiv) {
     host_args.emplace_back("--kiv");
-    host_args.push_back(join(join(installation_dir, "libexec"), "kiv-editor"));
+    host_args.push_back(join_path(join_path(installation_dir, "libexec"), "kiv-editor"));
   }
   host_args.insert(host_args.end(), args.begin(), args.end());
   return host_args;
@@ -152,8 +144,8 @@ std::vector<std::string> flatpak_spawn_argv(const std::string& installation_dir,
   std::vector<std::string> argv = {FLATPAK_SPAWN_PATH, "--host"};
   for (std::string& arg : flatpak_xdg_env_args(env)) argv.push_back(std::move(arg));
   argv.push_back(std::string("--env=KIV_UPDATE_EXPLANATION=") + FLATPAK_UPDATE_EXPLANATION);
-  argv.push_back("--env=KIV_FLATPAK_LIB_PATH=" + join(installation_dir, "lib"));
-  argv.push_back(join(join(installation_dir, "bin"), "kiv"));
+  argv.push_back("--env=KIV_FLATPAK_LIB_PATH=" + join_path(installation_dir, "lib"));
+  argv.push_back(join_path(join_path(installation_dir, "bin"), "kiv"));
   for (std::string& arg : flatpak_host_args(installation_dir, args)) argv.push_back(std::move(arg));
   return argv;
 }
@@ -172,20 +164,20 @@ std::string nul_argument_debug_form(size_t position, std::string_view argument) 
   return form + "]))";
 }
 
-void restart_on_flatpak_host(const std::vector<std::string>& args) {
-  if (env_text("KIV_FLATPAK_NO_ESCAPE") || !inside_editor_sandbox()) return;
+std::optional<ExitStatus> restart_on_flatpak_host(const std::vector<std::string>& args) {
+  if (env_text("KIV_FLATPAK_NO_ESCAPE") || !inside_editor_sandbox()) return std::nullopt;
   std::string flatpak_id = *env_text("FLATPAK_ID");
 
   auto output = run_capturing_output({FLATPAK_SPAWN_PATH, "--host", "flatpak", "info", "--show-location", flatpak_id});
   // Without a location there is no host kiv to run: stop rather than guess.
-  if (!output) fail_restart(errno_debug_form(output.error()));
+  if (!output) return fail_restart(errno_debug_form(output.error()));
   auto installation_dir = installation_dir_from_location(*output);
   if (!installation_dir)
-    fail_restart("the location flatpak info printed is not UTF-8: " + debug_quoted(*output));
+    return fail_restart("the location flatpak info printed is not UTF-8: " + debug_quoted(*output));
 
   std::span<const std::string> user_args(args);
   if (!user_args.empty()) user_args = user_args.subspan(1);
-  fail_restart(replace_process(flatpak_spawn_argv(*installation_dir, environ, user_args)));
+  return fail_restart(replace_process(flatpak_spawn_argv(*installation_dir, environ, user_args)));
 }
 
 std::string extended_library_path(const std::optional<std::string>& ld_library_path,

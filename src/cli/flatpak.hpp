@@ -28,7 +28,7 @@ bool inside_editor_sandbox();
 /// with `args` (the process arguments, the program first). Returns only when
 /// the escape does not apply; a failure is reported on standard error and
 /// ends the process with status 1.
-void restart_on_flatpak_host(const std::vector<std::string>& args);
+[[nodiscard]] std::optional<ExitStatus> restart_on_flatpak_host(const std::vector<std::string>& args);
 
 /// The installation directory from what `flatpak info --show-location`
 /// printed: the location without Unicode white space at either end, joined

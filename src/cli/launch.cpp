@@ -1,17 +1,16 @@
 #include "cli/launch.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/fs.hpp"
+#include "base/socket_address.hpp"
 #include "base/process.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
@@ -22,66 +21,6 @@ extern char** environ;
 
 namespace kiv {
 namespace {
-
-// Everything the forked child writes, prepared before the fork: after it,
-// in a multithreaded process, only async-signal-safe calls are allowed.
-void write_str(int fd, const char* s) { (void)!::write(fd, s, ::strlen(s)); }
-
-void write_os_error(int fd, int err) {
-  const char* description = ::strerrordesc_np(err);
-  write_str(fd, description ? description : "Unknown error");
-  write_str(fd, " (os error ");
-  char digits[16];
-  int n = 0;
-  unsigned value = static_cast<unsigned>(err);
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0 && n < 15);
-  char out[16];
-  for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-  (void)!::write(fd, out, static_cast<size_t>(n));
-  write_str(fd, ")");
-}
-
-[[noreturn]] void run_detached_child(const CStrings& argv, const CStrings& envp, const std::string& quoted_path) {
-  // The environment prepared before the fork already holds KIV_FORCE_CLI_MODE.
-  environ = const_cast<char**>(envp.pointers.data());
-  // kiv ignores SIGPIPE for itself; an ignored disposition would survive the
-  // exec and reach the editor and every program it starts, so the editor
-  // gets the default back, as a foreground editor does.
-  ::signal(SIGPIPE, SIG_DFL);
-  if (::setsid() < 0) {
-    int err = errno;
-    write_str(2, "failed to setsid: ");
-    write_os_error(2, err);
-    write_str(2, "\n");
-    _exit(1);
-  }
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::close(fd) != 0) {
-      int err = errno;
-      write_str(2, "failed to close_fd: ");
-      write_os_error(2, err);
-      write_str(2, "\n");
-      break;
-    }
-  }
-  const char* program = argv.pointers[0];
-  if (::strchr(program, '/') != nullptr)
-    ::execve(program, argv.pointers.data(), environ);
-  else
-    ::execvpe(program, argv.pointers.data(), environ);
-  int err = errno;
-  // Lost when the descriptors are closed, which is not an error.
-  write_str(2, "failed to exec ");
-  write_str(2, quoted_path.c_str());
-  write_str(2, ": couldn't exec process: ");
-  const char* description = ::strerrordesc_np(err);
-  write_str(2, description ? description : "Unknown error");
-  write_str(2, "\n");
-  _exit(1);
-}
 
 // The environment of this process with KIV_FORCE_CLI_MODE set to "".
 std::vector<std::string> detached_environment() {
@@ -113,9 +52,7 @@ Result<std::string> hand_over_socket_path(const std::optional<std::string>& user
   } else {
     KIV_TRY_ASSIGN(dir, data_dir());
   }
-  std::string name = "kiv-" + RELEASE_CHANNEL_NAME.get() + ".sock";
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
+  return join_path(dir, "kiv-" + RELEASE_CHANNEL_NAME.get() + ".sock");
 }
 
 void set_force_cli_mode_env() { ::setenv("KIV_FORCE_CLI_MODE", "", 1); }
@@ -123,17 +60,8 @@ void set_force_cli_mode_env() { ::setenv("KIV_FORCE_CLI_MODE", "", 1); }
 Result<int> run_app_foreground(const std::string& editor_path, std::string url,
                                const std::optional<std::string>& user_data_dir) {
   CStrings argv(editor_argv(editor_path, url, user_data_dir));
-  // The child gets the default SIGPIPE disposition back, as any program
-  // started from a shell expects.
-  SpawnAttributes attr;
-  pid_t pid;
-  int err = ::posix_spawn(&pid, editor_path.c_str(), nullptr, attr.get(), argv.pointers.data(), environ);
-  if (err != 0) return fail_os(err);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return fail_last_os();
-  }
-  return status;
+  KIV_TRY_ASSIGN(pid_t pid, spawn_process(argv, environ));
+  return wait_for_process(pid);
 }
 
 Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
@@ -144,12 +72,9 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
   auto path = hand_over_socket_path(user_data_dir);
   // An address that cannot be formed, or a failed connect, means no editor
   // is there to take the URL: start one.
-  if (path && path->size() < sizeof(sockaddr_un::sun_path) && path->find('\0') == std::string::npos) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ::memcpy(address.sun_path, path->data(), path->size());
-    auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path->size() + 1);
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+  auto address = path ? make_unix_socket_address(*path) : std::unexpected(UnixAddressProblem::TooLong);
+  if (address) {
+    if (::connect(socket.get(), address->get(), address->length) == 0) {
       ssize_t n;
       do {
         n = ::write(socket.get(), url.data(), url.size());
@@ -159,12 +84,24 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
     }
   }
 
+  // The editor is not waited for: it outlives kiv, in a session of its own
+  // and without kiv's standard streams. posix_spawn reports a failed exec, so
+  // an editor that cannot run is an error here rather than a wait for a
+  // connection that never comes.
   CStrings argv(editor_argv(editor_path, url, user_data_dir));
   CStrings envp(detached_environment());
-  std::string quoted_path = debug_quoted(editor_path);
-  pid_t pid = ::fork();
-  if (pid < 0) return fail_last_os();
-  if (pid == 0) run_detached_child(argv, envp, quoted_path);
+  SpawnFileActions no_standard_streams;
+  for (int fd = 0; fd <= 2; ++fd) KIV_TRY(no_standard_streams.add_close(fd));
+  SpawnOptions options;
+  options.new_session = true;
+  options.file_actions = &no_standard_streams;
+  auto pid = spawn_process(argv, envp.get(), options);
+  if (!pid) {
+    int err = pid.error().os_code().value_or(0);
+    const char* description = ::strerrordesc_np(err);
+    return fail("failed to exec " + debug_quoted(editor_path) + ": couldn't exec process: " +
+                (description ? description : "Unknown error"));
+  }
   return {};
 }
 

@@ -21,7 +21,7 @@
 #include "cli/launch.hpp"
 #include "cli/open_request.hpp"
 #include "cli/side_modes.hpp"
-#include "cli/threads.hpp"
+#include "cli/worker_pool.hpp"
 #include "paths/data_dir.hpp"
 #include "util/root_refusal.hpp"
 
@@ -57,89 +57,88 @@ std::string askpass_prompt_from_args(const std::vector<std::string>& args) {
   return prompt;
 }
 
-Status run_launcher(const std::vector<std::string>& args) {
-  // 1. Refuse root unless allowed; this comes before everything, help included.
-  prevent_root_execution();
+Outcome run_launcher(const std::vector<std::string>& args) {
+  // Root is refused unless allowed; this comes before everything, help included.
+  if (auto refused = prevent_root_execution()) return *refused;
 
-  // 2. Inside the editor's Flatpak sandbox, re-run on the host.
-  restart_on_flatpak_host(args);
+  // Inside the editor's Flatpak sandbox, kiv re-runs on the host.
+  if (auto failed = restart_on_flatpak_host(args)) return *failed;
 
-  // 3. LD_LIBRARY_PATH, on every invocation.
+  // The library path, on every invocation.
   extend_library_path();
 
-  // 4. Askpass by environment: the command line is never parsed.
-  if (env_text("KIV_ASKPASS_SOCKET")) {
-    connect_and_write_prompt(*env_text("KIV_ASKPASS_SOCKET"), askpass_prompt_from_args(args));
-    return {};
+  // Askpass by environment: the command line is never parsed.
+  if (auto socket = env_text("KIV_ASKPASS_SOCKET")) {
+    return connect_and_write_prompt(*socket, askpass_prompt_from_args(args));
   }
 
-  // 5. The command line. Help and usage errors end the process here.
-  ArgsKind parsed = parse_command_line_or_exit(args);
+  // The command line; help and usage errors end the invocation here.
+  auto parsed_or_status = parse_command_line_or_report(args);
+  if (!parsed_or_status) return parsed_or_status.error();
+  ArgsKind& parsed = *parsed_or_status;
 
-  // 6. --askpass SOCKET.
-  if (parsed.askpass) {
-    askpass::main(*parsed.askpass);
-    return {};
-  }
+  // --askpass SOCKET.
+  if (parsed.askpass) return askpass::main(*parsed.askpass);
 
-  // 7. --user-data-dir, before anything reads the data directory.
-  std::optional<std::string> user_data_dir = parsed.user_data_dir;
-  if (user_data_dir) KIV_TRY(set_custom_data_dir(*user_data_dir));
+  // --user-data-dir, before anything reads the data directory.
+  if (parsed.user_data_dir) KIV_TRY(set_custom_data_dir(*parsed.user_data_dir));
 
-  // 8. The sandbox's own editor when the escape is switched off.
+  // The sandbox's own editor when the escape is switched off.
   use_sandbox_editor(parsed.kiv);
 
-  // 9. The editor executable; every later step needs it.
+  // The editor executable; every later step needs it.
   KIV_TRY_ASSIGN(std::string editor_path, detect_bundle(parsed.kiv));
 
-  // 10. Side modes, in their order; the first asked for ends the invocation.
+  // Side modes, in their order; the first asked for ends the invocation.
   for (const SideMode& mode : side_modes()) {
     if (mode.asked(parsed)) return mode.run(parsed, editor_path);
   }
 
-  // 11. The open path.
   return run_open_path(parsed, editor_path);
 }
 
-Status run_open_path(const ArgsKind& args, const std::string& editor_path) {
-  // 11.1 The request and its resources; nothing has talked to the editor yet.
+Outcome run_open_path(const ArgsKind& args, const std::string& editor_path) {
+  // The request and its resources; nothing has talked to the editor yet.
   KIV_TRY_ASSIGN(OpenRequest request, assemble_open_request(args, ::isatty(STDOUT_FILENO)));
   SharedExitStatusSlot slot = request.context.exit_status_slot;
 
-  // 11.2 The idle worker pool, then 11.3 the threads, in this order.
+  // The idle worker pool comes first: four threads that are never given
+  // work, kept because a running kiv has always shown them. Then the threads
+  // of the exchange and the copies, in this order.
   build_global_worker_pool();
   JoinHandle<Status> receiver = spawn_cli_receiver(std::move(request.context));
   std::optional<JoinHandle<Status>> stdin_forwarder;
   if (request.stdin_target) stdin_forwarder = spawn_stdin_forwarder(std::move(*request.stdin_target));
   auto relays = spawn_anonymous_fd_relays(std::move(request.relay_pairs));
 
-  // 11.4 The launch. A foreground editor's own status is not ours: only what
-  // the editor reported through the exchange counts, if it did by now.
+  // The launch. A foreground editor's own status is not ours: only what
+  // the editor reported through the exchange counts, if it did by now, and
+  // the threads are left running.
   if (args.foreground) {
     KIV_TRY(run_app_foreground(editor_path, std::move(request.url), args.user_data_dir));
   } else {
     KIV_TRY(send_url_or_spawn_app(editor_path, std::move(request.url), args.user_data_dir));
-    // 11.5 Joins in their fixed order; the first failure is the run's error.
+    // Joins in their fixed order; the first failure is the run's error.
     KIV_TRY(receiver.join());
     if (stdin_forwarder) KIV_TRY(stdin_forwarder->join());
     for (auto& relay : relays) KIV_TRY(relay.join());
   }
 
-  // 12. The editor's reported status, passed on unchanged.
-  if (auto status = slot->take()) exit_process(*status);
-  return {};
+  // The editor's reported status, passed on unchanged (the process exit
+  // keeps its low eight bits), else 0.
+  return slot->take().value_or(0);
 }
 
 void launcher_main(int argc, char** argv) {
   prepare_process();
   std::vector<std::string> args(argv, argv + argc);
-  Status result = run_launcher(args);
-  if (!result) {
-    std::string report = "error: " + result.error().display() + "\n";
+  Outcome outcome = run_launcher(args);
+  if (!outcome) {
+    std::string report = "error: " + outcome.error().display() + "\n";
     (void)write_all(STDERR_FILENO, report);
     exit_process(1);
   }
-  exit_process(0);
+  exit_process(*outcome);
 }
 
 }  // namespace kiv

@@ -11,8 +11,6 @@
 #include "base/fs.hpp"
 #include "base/text.hpp"
 
-extern char** environ;
-
 namespace kiv {
 namespace {
 
@@ -47,16 +45,10 @@ std::optional<int> proc_self_fd_number(std::string_view argument) {
     negative = rest.front() == '-';
     rest.remove_prefix(1);
   }
-  if (rest.empty()) return std::nullopt;
-  long long value = 0;
-  for (char c : rest) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX || value < INT_MIN) return std::nullopt;
-  return static_cast<int>(value);
+  auto magnitude = parse_ascii_decimal(rest, static_cast<std::uint64_t>(INT_MAX) + (negative ? 1 : 0));
+  if (!magnitude) return std::nullopt;
+  auto value = static_cast<long long>(*magnitude);
+  return static_cast<int>(negative ? -value : value);
 }
 
 std::optional<UniqueFd> anonymous_fd_from_path(const std::string& argument) {
@@ -69,17 +61,6 @@ std::optional<UniqueFd> anonymous_fd_from_path(const std::string& argument) {
   // kiv owns it from here; an editor started meanwhile must not inherit it.
   ::fcntl(*fd, F_SETFD, ::fcntl(*fd, F_GETFD) | FD_CLOEXEC);
   return UniqueFd(*fd);
-}
-
-std::map<std::string, std::string> capture_environment() {
-  std::map<std::string, std::string> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string_view item = *entry;
-    size_t eq = item.find('=');
-    if (eq == std::string_view::npos || !is_valid_utf8(item)) continue;
-    env[std::string(item.substr(0, eq))] = std::string(item.substr(eq + 1));
-  }
-  return env;
 }
 
 }  // namespace kiv

@@ -32,9 +32,4 @@ std::optional<UniqueFd> anonymous_fd_from_path(const std::string& argument);
 /// ASCII digits, nothing else, within a signed 32-bit integer.
 std::optional<int> proc_self_fd_number(std::string_view argument);
 
-/// Every variable of the environment as it stands, by name; a name given
-/// twice keeps its last value. Variables whose name or value is not valid
-/// UTF-8 cannot travel as text and are left out.
-std::map<std::string, std::string> capture_environment();
-
 }  // namespace kiv

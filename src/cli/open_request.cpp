@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "base/text.hpp"
 #include "cli/dir_diff.hpp"
 #include "cli/open_args.hpp"
 #include "tempfs/temp.hpp"
@@ -44,10 +45,13 @@ ipc::OpenBehavior open_behavior_from_flags(const ArgsKind& args) {
 }
 
 Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_terminal) {
-  // 1-2. The rendezvous the editor calls back on, and the URL naming it.
-  auto server = ipc::IpcOneShotServer::create();
-  if (!server) return fail(std::move(server.error()).add_context("Handshake before Kiv spawn"));
-  std::string url = ipc::handover_url(server->second);
+  // The rendezvous the editor calls back on, and the URL naming it.
+  auto server = with_context(ipc::IpcOneShotServer::create(), "Handshake before Kiv spawn");
+  if (!server) return std::unexpected(std::move(server).error());
+  // Interrupted while it waits for the editor, kiv leaves no socket behind.
+  if (Status armed = with_context(server->server.remove_when_interrupted(), "Handshake before Kiv spawn"); !armed)
+    return std::unexpected(std::move(armed).error());
+  std::string url = ipc::handover_url(server->name);
 
   OpenRequest request{
       .context =
@@ -56,15 +60,15 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
               .urls = {},
               .diff_paths = {},
               .user_data_dir = args.user_data_dir,
-              .one_shot_server = std::move(server->first),
-              // 5. The slot starts empty.
+              .one_shot_server = std::move(server->server),
+              // The slot starts empty.
               .exit_status_slot = std::make_shared<ExitStatusSlot>(),
               .env = std::nullopt,
               .diff_has_directory = false,
               .wait = args.wait,
               .debug_state = args.debug_state,
               .dev_container = args.dev_container,
-              // 3. The open behaviour.
+              // The open behaviour.
               .open_behavior = open_behavior_from_flags(args),
           },
       .url = std::move(url),
@@ -73,17 +77,17 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
   };
   CliReceiverContext& context = request.context;
 
-  // 4. The environment, as it stands after kiv's own changes.
+  // The environment, as it stands after kiv's own changes.
   if (stdout_is_terminal) {
     ipc::EnvEntries entries;
     for (auto& [name, value] : capture_environment()) entries.emplace_back(name, std::move(value));
     context.env = std::move(entries);
   }
 
-  // 6. Directories among the --diff values as typed.
+  // Directories among the --diff values as typed.
   context.diff_has_directory = diff_pairs_contain_dir(args.diff);
 
-  // 7. Each pair parsed on both sides, then tested.
+  // Each pair parsed on both sides, then tested.
   std::vector<DiffPair> diff_pairs;
   for (size_t i = 0; i + 1 < args.diff.size(); i += 2) {
     KIV_TRY_ASSIGN(std::string old_side, parse_path_with_position(args.diff[i]));
@@ -93,12 +97,12 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
     diff_pairs.push_back({std::move(old_side), std::move(new_side)});
   }
 
-  // 8. Directory pairs become per-file pairs; their placeholders stay.
+  // Directory pairs become per-file pairs; their placeholders stay.
   KIV_TRY_ASSIGN(ExpandedDiffs expanded, expand_dir_diffs(std::move(diff_pairs)));
   for (TempDir& dir : expanded.placeholder_dirs) dir.keep();
-  for (DiffPair& pair : expanded.pairs) context.diff_paths.emplace_back(std::move(pair[0]), std::move(pair[1]));
+  context.diff_paths = std::move(expanded.pairs);
 
-  // 9. The positional arguments, in order.
+  // The positional arguments, in order.
   const auto& positional = args.paths_with_position;
   // The memory-file descriptors the request owns so far: a later mention of
   // one of them must not take it over a second time.
@@ -122,14 +126,14 @@ Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_t
       // The reopened descriptor is a memory file too and may have taken a
       // number that a later argument names.
       owned.insert(source->get());
-      request.relay_pairs.emplace_back(std::move(*source), std::move(destination));
+      request.relay_pairs.push_back(RelayPair{std::move(*source), std::move(destination)});
     } else {
       KIV_TRY_ASSIGN(std::string resolved, parse_path_with_position(argument));
       context.paths.push_back(std::move(resolved));
     }
   }
 
-  // 10. Dev servers are gone; said only once everything else was fine.
+  // Dev servers are gone; said only once everything else was fine.
   if (args.dev_server_token)
     return fail(std::string("Dev servers were removed in v0.157.x please upgrade to SSH remoting: ") +
                 REMOTE_DEVELOPMENT_DOCS);

@@ -20,7 +20,7 @@ namespace kiv {
 struct CliReceiverContext {
   std::vector<std::string> paths;
   std::vector<std::string> urls;
-  std::vector<std::pair<std::string, std::string>> diff_paths;
+  std::vector<ipc::DiffPair> diff_paths;
   std::optional<std::string> user_data_dir;
   ipc::IpcOneShotServer one_shot_server;
   SharedExitStatusSlot exit_status_slot;

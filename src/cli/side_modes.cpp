@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include "base/fs.hpp"
 #include "base/io.hpp"
 #include "base/text.hpp"
 #include "cli/build_info.hpp"
-#include "cli/bundle.hpp"
 #include "cli/command_line.hpp"
 #include "cmdline/completion.hpp"
 #include "release_channel/release_channel.hpp"
@@ -38,7 +38,7 @@ constexpr SideMode SIDE_MODES[] = {
 
 std::span<const SideMode> side_modes() { return SIDE_MODES; }
 
-Status run_completions(const ArgsKind& args, const std::string&) {
+Outcome run_completions(const ArgsKind& args, const std::string&) {
   // The scripts complete the name kiv is installed under.
   KIV_TRY_ASSIGN(std::string exe, current_exe());
   std::size_t slash = exe.rfind('/');
@@ -58,18 +58,19 @@ Status run_completions(const ArgsKind& args, const std::string&) {
     case CompletionShell::PowerShell: script = cmdline::powershell_completion(cmd); break;
     case CompletionShell::Zsh: script = cmdline::zsh_completion(cmd); break;
   }
-  return with_context(write_all(STDOUT_FILENO, script), "Writing the completion script");
+  KIV_TRY(with_context(write_all(STDOUT_FILENO, script), "Writing the completion script"));
+  return 0;
 }
 
-Status print_version(const ArgsKind&, const std::string& editor_path) {
+Outcome print_version(const ArgsKind&, const std::string& editor_path) {
   // Written straight to the descriptor so that a reader that went away, or a
   // full disk, is reported instead of lost in the flush at exit.
-  Status written = write_all(STDOUT_FILENO, version_line(RELEASE_CHANNEL_NAME, editor_path));
-  if (!written) written.error().add_context("Failed to write the version line");
-  return written;
+  KIV_TRY(with_context(write_all(STDOUT_FILENO, version_line(RELEASE_CHANNEL_NAME, editor_path)),
+                       "Failed to write the version line"));
+  return 0;
 }
 
-Status refuse_system_specs(const ArgsKind&, const std::string& editor_path) {
+Outcome refuse_system_specs(const ArgsKind&, const std::string& editor_path) {
   return fail(
       "The `--system-specs` argument is not supported in the Kiv CLI, only on Kiv binary.\n"
       "To retrieve the system specs on the command line, run the following command:\n" +

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "base/io.hpp"
+#include "base/process.hpp"
 #include "base/unique_fd.hpp"
 #include "cli/side_modes.hpp"
 #include "release_channel/app_id.hpp"
@@ -96,13 +96,6 @@ std::vector<std::string> script_environment() {
   return env;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (auto& s : strings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
-}
-
 // While the script runs, a Ctrl-C or Ctrl-\ at the terminal is the script's
 // to act on: kiv outlives it to remove the temporary directory and report
 // its end. Dispositions are put back when the guard goes.
@@ -122,16 +115,13 @@ class TerminalSignalsIgnored {
   TerminalSignalsIgnored(const TerminalSignalsIgnored&) = delete;
   TerminalSignalsIgnored& operator=(const TerminalSignalsIgnored&) = delete;
 
-  /// The signals the script gets back at their defaults: SIGPIPE, which kiv
-  /// ignores for itself, and those of SIGINT and SIGQUIT that kiv was not
-  /// started with ignored.
-  sigset_t child_defaults() const {
-    sigset_t set;
-    ::sigemptyset(&set);
-    ::sigaddset(&set, SIGPIPE);
-    if (old_int_.sa_handler != SIG_IGN) ::sigaddset(&set, SIGINT);
-    if (old_quit_.sa_handler != SIG_IGN) ::sigaddset(&set, SIGQUIT);
-    return set;
+  /// The signals the script gets back at their defaults (SIGPIPE besides):
+  /// those of SIGINT and SIGQUIT that kiv was not started with ignored.
+  std::vector<int> child_defaults() const {
+    std::vector<int> signals;
+    if (old_int_.sa_handler != SIG_IGN) signals.push_back(SIGINT);
+    if (old_quit_.sa_handler != SIG_IGN) signals.push_back(SIGQUIT);
+    return signals;
   }
 
  private:
@@ -142,25 +132,13 @@ class TerminalSignalsIgnored {
 // Runs `sh SCRIPT` with the standard streams inherited and waits for it:
 // its exit code, or 1 when a signal ended it.
 Result<int> run_script(const std::string& script_path) {
-  std::vector<std::string> argv_strings = {"sh", script_path};
-  std::vector<std::string> env_strings = script_environment();
-  std::vector<char*> argv = pointers(argv_strings), envp = pointers(env_strings);
-
+  CStrings argv({"sh", script_path});
+  CStrings envp(script_environment());
   TerminalSignalsIgnored guard;
-  sigset_t defaults = guard.child_defaults();
-  posix_spawnattr_t attr;
-  ::posix_spawnattr_init(&attr);
-  ::posix_spawnattr_setsigdefault(&attr, &defaults);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid;
-  int err = ::posix_spawnp(&pid, "sh", nullptr, &attr, argv.data(), envp.data());
-  ::posix_spawnattr_destroy(&attr);
-  if (err != 0) return fail(Error::os(err).add_context(kSpawnContext));
-
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return fail(Error::last_os().add_context(kSpawnContext));
-  }
+  SpawnOptions options;
+  options.default_signals = guard.child_defaults();
+  KIV_TRY_ASSIGN(pid_t pid, with_context(spawn_process(argv, envp.get(), options), kSpawnContext));
+  KIV_TRY_ASSIGN(int status, with_context(wait_for_process(pid), kSpawnContext));
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
@@ -177,9 +155,6 @@ Result<int> run_uninstall_script() {
 
 const std::string_view UNINSTALL_SCRIPT(kScript.data(), kScript.size());
 
-Status run_uninstall(const ArgsKind&, const std::string&) {
-  KIV_TRY_ASSIGN(int code, run_uninstall_script());
-  exit_process(code);
-}
+Outcome run_uninstall(const ArgsKind&, const std::string&) { return run_uninstall_script(); }
 
 }  // namespace kiv

@@ -14,12 +14,6 @@ bool set_non_empty(const std::optional<std::string>& value) { return value && !v
 
 }  // namespace
 
-std::optional<std::string> process_env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
-
 bool colour_wanted(bool is_terminal, const EnvLookup& env) {
   if (set_non_empty(env("NO_COLOR"))) return false;
   if (set_non_empty(env("CLICOLOR_FORCE"))) return true;
@@ -32,16 +26,9 @@ bool colour_wanted(bool is_terminal, const EnvLookup& env) {
 
 std::optional<std::size_t> parse_width(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (kMax - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return static_cast<std::size_t>(value);
+  auto value = parse_ascii_decimal(text, std::numeric_limits<std::size_t>::max());
+  if (!value) return std::nullopt;
+  return static_cast<std::size_t>(*value);
 }
 
 std::size_t help_width(std::optional<std::size_t> terminal, const std::optional<std::string>& columns) {
@@ -65,9 +52,9 @@ std::optional<std::size_t> terminal_columns() {
 RenderSettings detect_render_settings(Stream stream) {
   RenderSettings settings;
   int fd = stream == Stream::Stdout ? STDOUT_FILENO : STDERR_FILENO;
-  settings.colour = colour_wanted(::isatty(fd) == 1, process_env);
+  settings.colour = colour_wanted(::isatty(fd) == 1, env_bytes);
   // Errors are never wrapped, so only help needs the width.
-  if (stream == Stream::Stdout) settings.width = help_width(terminal_columns(), process_env("COLUMNS"));
+  if (stream == Stream::Stdout) settings.width = help_width(terminal_columns(), env_bytes("COLUMNS"));
   return settings;
 }
 

@@ -8,13 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.hpp"
+
 namespace kiv::cmdline {
-
-/// Environment lookup: the raw bytes of a variable, or nothing when unset.
-using EnvLookup = std::function<std::optional<std::string>(const char*)>;
-
-/// The process's own environment.
-std::optional<std::string> process_env(const char* name);
 
 /// Whether text for a stream is coloured, given whether that stream is a
 /// terminal: never with a non-empty NO_COLOR; always with a non-empty

@@ -21,10 +21,9 @@ constexpr std::size_t RESERVED_SIZE = 32;
 constexpr std::size_t HEADER_SIZE = sizeof(std::uint64_t);
 // A packet refused with ENOBUFS is retried smaller only above this size.
 constexpr std::size_t MIN_DOWNSIZED_PACKET = 2000;
-// The most memory reserved up front for a continued message: the total in
-// its header is only the peer's claim, so beyond this the buffer grows with
-// the bytes that actually arrive.
-constexpr std::size_t MAX_UP_FRONT_RESERVE = std::size_t{16} << 20;
+// How far the storage of a continued message may run ahead of the bytes
+// received: the total in its header is only the peer's claim.
+constexpr std::size_t GROWTH_STEP = std::size_t{8} << 20;
 
 constexpr std::size_t CONTROL_SIZE = CMSG_SPACE(MAX_DESCRIPTORS * sizeof(int));
 
@@ -33,10 +32,16 @@ Result<UniqueFd> ok_fd(int fd) {
   return UniqueFd(fd);
 }
 
-Result<std::pair<UniqueFd, UniqueFd>> socket_pair() {
+// A connected pair of sequenced-packet sockets: one end kept, one to pass on.
+struct SocketPair {
+  UniqueFd kept;
+  UniqueFd passed;
+};
+
+Result<SocketPair> socket_pair() {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return fail_last_os();
-  return std::pair{UniqueFd(fds[0]), UniqueFd(fds[1])};
+  return SocketPair{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 // One sendmsg: an optional length header, `part`, and the descriptors as one
@@ -125,13 +130,14 @@ Result<ssize_t> receive_packet(int fd, msghdr& msg, int flags) {
 }
 
 // Reads the parts after the first of a continued message from `continuation`
-// until `payload` holds `total` bytes.
-Status receive_rest(int continuation, std::uint64_t total, std::size_t fragment, std::string& payload) {
-  payload.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, MAX_UP_FRONT_RESERVE)));
+// until `payload` holds `total` bytes, each straight into its place.
+Status receive_rest(int continuation, std::uint64_t total, std::size_t fragment, ByteBuffer& payload) {
   while (payload.size() < total) {
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(fragment, total - payload.size()));
-    std::size_t old_size = payload.size();
-    payload.resize(old_size + want);
+    const std::size_t old_size = payload.size();
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(fragment, total - old_size));
+    if (payload.capacity() - old_size < want) {
+      KIV_TRY(payload.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(total, old_size + want + GROWTH_STEP))));
+    }
     iovec iov{payload.data() + old_size, want};
     msghdr msg{};
     msg.msg_iov = &iov;
@@ -141,7 +147,7 @@ Status receive_rest(int continuation, std::uint64_t total, std::size_t fragment,
     std::vector<UniqueFd> stray = take_descriptors(msg);
     if (n == 0) return fail(std::string(CHANNEL_CLOSED_TEXT));
     if (msg.msg_flags & MSG_TRUNC) return fail("a received message part is larger than its message announced");
-    payload.resize(old_size + static_cast<std::size_t>(n));
+    payload.set_size(old_size + static_cast<std::size_t>(n));
   }
   return {};
 }
@@ -159,7 +165,7 @@ Result<TransportSizes> transport_sizes() {
     KIV_TRY_ASSIGN(auto probe, socket_pair());
     int value = 0;
     socklen_t length = sizeof value;
-    if (::getsockopt(probe.first.get(), SOL_SOCKET, SO_SNDBUF, &value, &length) != 0) return fail_last_os();
+    if (::getsockopt(probe.kept.get(), SOL_SOCKET, SO_SNDBUF, &value, &length) != 0) return fail_last_os();
     // The kernel's floor for a send buffer is several kilobytes; anything
     // this small would be a broken system, not a size to work with.
     if (value < 1024) return fail("the socket send buffer is too small: " + std::to_string(value) + " bytes");
@@ -204,7 +210,7 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
   KIV_TRY_ASSIGN(auto continuation, socket_pair());
   int all[MAX_DESCRIPTORS];
   std::copy(descriptors.begin(), descriptors.end(), all);
-  all[descriptors.size()] = continuation.second.get();
+  all[descriptors.size()] = continuation.passed.get();
   const std::span<const int> with_continuation(all, descriptors.size() + 1);
 
   std::size_t sent = 0;
@@ -219,9 +225,13 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
     int err = errno;
     if (!downsize(err, first, size_figure)) return fail_os(err);
   }
+  // The peer holds the receiving end now. Kept open here, it would make the
+  // parts wait for ever for a reader should the peer go away mid-message;
+  // closed, a send to a peer that has gone fails with EPIPE.
+  continuation.passed.reset();
   while (sent < payload.size()) {
     std::size_t chunk = std::min(transport_sizes_for(size_figure).fragment, payload.size() - sent);
-    if (send_packet(continuation.first.get(), nullptr, payload.substr(sent, chunk), {})) {
+    if (send_packet(continuation.kept.get(), nullptr, payload.substr(sent, chunk), {})) {
       sent += chunk;
       continue;
     }
@@ -259,7 +269,14 @@ Result<IpcMessage> IpcReceiver::receive() const {
   for (UniqueFd& fd : descriptors) {
     (is_socket(fd.get()) ? message.channels : message.other_descriptors).push_back(std::move(fd));
   }
-  message.payload.assign(buffer.data(), received);
+  // A complete message gets storage of its size; a continued one room for
+  // its first steps, grown as the rest arrives.
+  const std::size_t first_room =
+      total == received ? received
+                        : static_cast<std::size_t>(std::min<std::uint64_t>(total, received + GROWTH_STEP));
+  KIV_TRY(message.payload.reserve(first_room));
+  if (received > 0) std::memcpy(message.payload.data(), buffer.data(), received);
+  message.payload.set_size(received);
   if (total == received) return message;
 
   // Continued: the last socket that came is the continuation channel.
@@ -270,22 +287,18 @@ Result<IpcMessage> IpcReceiver::receive() const {
   return message;
 }
 
-Result<std::pair<IpcSender, IpcReceiver>> channel() {
-  KIV_TRY_ASSIGN(auto pair, socket_pair());
-  return std::pair{IpcSender(std::move(pair.first)), IpcReceiver(std::move(pair.second))};
+Result<Channel> channel() {
+  KIV_TRY_ASSIGN(SocketPair pair, socket_pair());
+  return Channel{IpcSender(std::move(pair.kept)), IpcReceiver(std::move(pair.passed))};
 }
 
 Result<UnixSocketAddress> unix_socket_address(std::string_view path) {
-  UnixSocketAddress result{};
-  result.address.sun_family = AF_UNIX;
-  if (path.find('\0') != std::string_view::npos) return fail("socket path contains a NUL byte: " + debug_quoted(path));
-  if (path.size() >= sizeof result.address.sun_path) {
-    return fail("socket path is too long for a Unix socket address (" + std::to_string(path.size()) +
-                " bytes, at most " + std::to_string(sizeof result.address.sun_path - 1) + "): " + debug_quoted(path));
-  }
-  std::memcpy(result.address.sun_path, path.data(), path.size());
-  result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return result;
+  auto address = make_unix_socket_address(path);
+  if (address) return *address;
+  if (address.error() == UnixAddressProblem::InteriorNul)
+    return fail("socket path contains a NUL byte: " + debug_quoted(path));
+  return fail("socket path is too long for a Unix socket address (" + std::to_string(path.size()) + " bytes, at most " +
+              std::to_string(sizeof(sockaddr_un::sun_path) - 1) + "): " + debug_quoted(path));
 }
 
 }  // namespace kiv::ipc

@@ -23,7 +23,9 @@
 #include <vector>
 
 #include "base/error.hpp"
+#include "base/socket_address.hpp"
 #include "base/unique_fd.hpp"
+#include "ipc/byte_buffer.hpp"
 
 namespace kiv::ipc {
 
@@ -51,7 +53,7 @@ TransportSizes transport_sizes_for(std::size_t send_buffer);
 
 /// One received message.
 struct IpcMessage {
-  std::string payload;
+  ByteBuffer payload;
   /// The socket descriptors, in arrival order, without a continuation end;
   /// channel indices in the payload count in this list.
   std::vector<UniqueFd> channels;
@@ -88,10 +90,13 @@ class IpcReceiver {
   explicit IpcReceiver(UniqueFd fd) : fd_(std::move(fd)) {}
 
   /// Waits without a time limit for the next message and returns it whole,
-  /// its descriptors close-on-exec. Fails with CHANNEL_CLOSED_TEXT when the
-  /// other side has closed (also in the middle of a message), with the OS
-  /// error of the receive, or on a packet that breaks the framing. Every
-  /// descriptor that arrived is closed on failure.
+  /// its descriptors close-on-exec. The payload's storage grows with the
+  /// bytes that actually arrive (the length a message announces is only the
+  /// sender's claim), so a message of N bytes costs about N bytes. Fails
+  /// with CHANNEL_CLOSED_TEXT when the other side has closed (also in the
+  /// middle of a message), with the OS error of the receive or of the
+  /// storage ("Cannot allocate memory (os error 12)"), or on a packet that
+  /// breaks the framing. Every descriptor that arrived is closed on failure.
   [[nodiscard]] Result<IpcMessage> receive() const;
 
   int fd() const { return fd_.get(); }
@@ -100,15 +105,17 @@ class IpcReceiver {
   UniqueFd fd_;
 };
 
+/// The two ends of a channel.
+struct Channel {
+  IpcSender sender;
+  IpcReceiver receiver;
+};
+
 /// A new channel: a sequenced-packet socket pair, close-on-exec. Fails with
 /// the OS error of socketpair.
-[[nodiscard]] Result<std::pair<IpcSender, IpcReceiver>> channel();
+[[nodiscard]] Result<Channel> channel();
 
-/// A Unix socket address for `path`, with its length.
-struct UnixSocketAddress {
-  sockaddr_un address;
-  socklen_t length;
-};
+using kiv::UnixSocketAddress;
 
 /// The address of the socket file `path`. A path with a NUL byte, or longer
 /// than 107 bytes, cannot be an address and fails saying so (never cut short).

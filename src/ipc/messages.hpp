@@ -36,13 +36,20 @@ enum class DefaultOpenBehavior : std::uint8_t {
 /// order of its map and says nothing against repeated keys).
 using EnvEntries = std::vector<std::pair<std::string, std::string>>;
 
+/// One pair of a diff: its old side and its new side.
+struct DiffPair {
+  std::string old_path;
+  std::string new_path;
+  friend bool operator==(const DiffPair&, const DiffPair&) = default;
+};
+
 /// kiv's messages to the editor, on the Handshake::requests channel. No
 /// request carries a descriptor.
 struct CliRequest {
   struct Open {
     std::vector<std::string> paths;
     std::vector<std::string> urls;
-    std::vector<std::pair<std::string, std::string>> diff_paths;  // (old, new)
+    std::vector<DiffPair> diff_paths;
     bool diff_has_directory = false;
     std::optional<std::string> reserved_text;  // kiv always sends it absent
     bool wait = false;
@@ -66,17 +73,20 @@ struct CliRequest {
   friend bool operator==(const CliRequest&, const CliRequest&) = default;
 };
 
-/// The editor's messages to kiv, on the Handshake::responses channel.
-struct CliResponse {
+/// The editor's messages to kiv, on the Handshake::responses channel, with
+/// their texts held as `Text`: owned (CliResponse) or still in the payload
+/// they were decoded from (CliResponseView).
+template <class Text>
+struct BasicCliResponse {
   struct Ignored {
     friend bool operator==(const Ignored&, const Ignored&) = default;
   };
   struct Stdout {
-    std::string message;
+    Text message;
     friend bool operator==(const Stdout&, const Stdout&) = default;
   };
   struct Stderr {
-    std::string message;
+    Text message;
     friend bool operator==(const Stderr&, const Stderr&) = default;
   };
   struct Exit {
@@ -88,8 +98,10 @@ struct CliResponse {
   };
 
   std::variant<Ignored, Stdout, Stderr, Exit, PromptOpenBehavior> value;  // wire index = variant index
-  friend bool operator==(const CliResponse&, const CliResponse&) = default;
+  friend bool operator==(const BasicCliResponse&, const BasicCliResponse&) = default;
 };
+using CliResponse = BasicCliResponse<std::string>;
+using CliResponseView = BasicCliResponse<std::string_view>;
 
 /// The editor's first message, on its connection to the one-shot server.
 struct Handshake {
@@ -112,6 +124,10 @@ struct Handshake {
 /// decoding failures of the Decoder.
 [[nodiscard]] Result<CliResponse> decode_response(std::string_view payload);
 
+/// As decode_response, with the text of Stdout and Stderr left in `payload`
+/// (no copy): the view lives as long as the payload does.
+[[nodiscard]] Result<CliResponseView> decode_response_view(std::string_view payload);
+
 /// Encodes `request` and sends it on `requests` with no descriptors. Fails
 /// with the encoding failure (nothing is sent), or with "io error: " and the
 /// send's OS error.
@@ -128,6 +144,10 @@ struct Handshake {
 /// closed. Fails with "io error: " and the receive's failure, or with the
 /// decoding failure.
 [[nodiscard]] Result<CliResponse> receive_response(const IpcReceiver& responses);
+
+/// As receive_response, with the message kept in `received` and the
+/// response's text left in its payload: a text of N bytes costs N bytes once.
+[[nodiscard]] Result<CliResponseView> receive_response_view(const IpcReceiver& responses, IpcMessage& received);
 
 /// The two channel ends named by the first message on a one-shot connection.
 /// A payload shorter than 16 bytes fails with UNEXPECTED_END_TEXT; an index

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 
 namespace kiv::ipc {
@@ -27,12 +28,14 @@ std::optional<std::string> server_name_from_handover_url(std::string_view url) {
   return std::string(url.substr(HANDOVER_URL_PREFIX.size()));
 }
 
-Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
+Result<IpcOneShotServer::Created> IpcOneShotServer::create() {
   int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail_last_os();
   UniqueFd listener(fd);
 
-  KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
+  // Only kiv's own user (the editor's too) may reach the socket: whoever
+  // connects first receives the request and speaks for the editor.
+  KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
   std::string name = dir.path() + "/socket";
   // The name becomes part of a text URL, and a path that does not fit the
   // address would be bound cut short, outside the directory.
@@ -44,11 +47,14 @@ Result<std::pair<IpcOneShotServer, std::string>> IpcOneShotServer::create() {
   }
   if (::listen(listener.get(), BACKLOG) != 0) return fail_last_os();
   IpcOneShotServer server(std::move(dir), std::move(listener), name);
-  return std::pair{std::move(server), std::move(name)};
+  return Created{std::move(server), std::move(name)};
 }
 
 IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
-    : dir_(std::move(other.dir_)), listener_(std::move(other.listener_)), name_(std::exchange(other.name_, {})) {}
+    : dir_(std::move(other.dir_)),
+      listener_(std::move(other.listener_)),
+      name_(std::exchange(other.name_, {})),
+      removed_on_signals_(std::exchange(other.removed_on_signals_, false)) {}
 
 IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept {
   if (this != &other) {
@@ -56,6 +62,7 @@ IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept
     dir_ = std::move(other.dir_);
     listener_ = std::move(other.listener_);
     name_ = std::exchange(other.name_, {});
+    removed_on_signals_ = std::exchange(other.removed_on_signals_, false);
   }
   return *this;
 }
@@ -70,9 +77,17 @@ void IpcOneShotServer::close_and_remove() {
   ::unlink(name_.c_str());
   if (::rmdir(dir_.path().c_str()) == 0) (void)dir_.keep();
   name_.clear();
+  if (removed_on_signals_) disarm_termination_cleanup();
+  removed_on_signals_ = false;
 }
 
-Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {
+Status IpcOneShotServer::remove_when_interrupted() {
+  KIV_TRY(arm_termination_cleanup(name_, dir_.path()));
+  removed_on_signals_ = true;
+  return {};
+}
+
+Result<IpcOneShotServer::Accepted> IpcOneShotServer::accept() && {
   // Whatever happens below, the listener is closed and the directory removed
   // when `self` goes.
   IpcOneShotServer self(std::move(*this));
@@ -80,15 +95,15 @@ Result<std::pair<IpcReceiver, IpcMessage>> IpcOneShotServer::accept() && {
   do {
     fd = ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+  if (fd < 0) return with_context(fail_last_os(), IO_ERROR);
   IpcReceiver connection{UniqueFd(fd)};
 
   const linger option{1, LINGER_SECONDS};
   if (::setsockopt(connection.fd(), SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
-    return fail(Error::last_os().add_context(std::string(IO_ERROR)));
+    return with_context(fail_last_os(), IO_ERROR);
   }
   KIV_TRY_ASSIGN(IpcMessage first, with_context(connection.receive(), IO_ERROR));
-  return std::pair{std::move(connection), std::move(first)};
+  return Accepted{std::move(connection), std::move(first)};
 }
 
 }  // namespace kiv::ipc

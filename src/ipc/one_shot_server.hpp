@@ -26,16 +26,20 @@ std::string handover_url(std::string_view server_name);
 std::optional<std::string> server_name_from_handover_url(std::string_view url);
 
 /// A listening sequenced-packet socket bound to "socket" in a new temporary
-/// directory. The socket file and its directory exist until the first
-/// message of the one connection has arrived, or until the server is
-/// dropped; then both are gone, whatever happened.
+/// directory that only its owner can enter (mode 0700 whatever the umask),
+/// so no other user can connect. The socket file and its directory exist
+/// until the first message of the one connection has arrived, or until the
+/// server is dropped; then both are gone, whatever happened.
 class IpcOneShotServer {
  public:
+  struct Created;
+  struct Accepted;
+
   /// A new server, listening (backlog 10), with its name: the socket file's
   /// absolute path. Fails with the temporary directory's error ("{os error}
   /// at path \"...\""), the OS error of socket, bind or listen, or when the
   /// path is not UTF-8 or too long for a socket address.
-  [[nodiscard]] static Result<std::pair<IpcOneShotServer, std::string>> create();
+  [[nodiscard]] static Result<Created> create();
 
   IpcOneShotServer(IpcOneShotServer&& other) noexcept;
   IpcOneShotServer& operator=(IpcOneShotServer&& other) noexcept;
@@ -46,7 +50,13 @@ class IpcOneShotServer {
   /// on failure). Fails with "io error: " and the failure of accept, of the
   /// linger option or of the receive ("All senders for this socket closed"
   /// when the peer closes without sending).
-  [[nodiscard]] Result<std::pair<IpcReceiver, IpcMessage>> accept() &&;
+  [[nodiscard]] Result<Accepted> accept() &&;
+
+  /// From now until the server is gone, SIGINT, SIGTERM and SIGHUP remove
+  /// the socket file and its directory before they end the process as usual
+  /// (signals that are ignored stay ignored). For one server at a time.
+  /// Fails only on a path too long to prepare for the signal handler.
+  [[nodiscard]] Status remove_when_interrupted();
 
   const std::string& name() const { return name_; }
 
@@ -58,6 +68,19 @@ class IpcOneShotServer {
   TempDir dir_;
   UniqueFd listener_;
   std::string name_;  // empty once the server is gone
+  bool removed_on_signals_ = false;
+};
+
+/// A new server and its name, the socket file's absolute path.
+struct IpcOneShotServer::Created {
+  IpcOneShotServer server;
+  std::string name;
+};
+
+/// The one connection a server took, and the first message that came on it.
+struct IpcOneShotServer::Accepted {
+  IpcReceiver connection;
+  IpcMessage first_message;
 };
 
 }  // namespace kiv::ipc

@@ -94,11 +94,16 @@ Result<std::uint32_t> Decoder::variant(std::uint32_t variants) {
   return index;
 }
 
-Result<std::string> Decoder::text() {
+Result<std::string_view> Decoder::text_view() {
   KIV_TRY_ASSIGN(std::uint64_t length, u64());
   // take() compares before anything is allocated: the length is only the peer's claim.
   KIV_TRY_ASSIGN(std::string_view bytes, take(static_cast<std::size_t>(length), TEXT_CUT_SHORT_TEXT));
   if (!is_valid_utf8(bytes)) return fail("string is not valid utf8: " + utf8_error_detail(bytes));
+  return bytes;
+}
+
+Result<std::string> Decoder::text() {
+  KIV_TRY_ASSIGN(std::string_view bytes, text_view());
   return std::string(bytes);
 }
 

@@ -82,6 +82,8 @@ class Decoder {
   /// A text: TEXT_CUT_SHORT_TEXT when its bytes run past the payload,
   /// "string is not valid utf8: {detail}" when they are not UTF-8.
   [[nodiscard]] Result<std::string> text();
+  /// As text(), left where it lies in the payload.
+  [[nodiscard]] Result<std::string_view> text_view();
   /// A list or map length. A count that the rest of the payload cannot hold,
   /// at `min_element_size` bytes per element, fails at once with
   /// UNEXPECTED_END_TEXT: reading the elements would fail the same way.

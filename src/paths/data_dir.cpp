@@ -34,11 +34,6 @@ Locations& locations() {
   return instance;
 }
 
-std::string join_component(const std::string& base, const char* component) {
-  if (base.empty()) return component;
-  if (base.back() == '/') return base + component;
-  return base + "/" + component;
-}
 
 Result<std::string> init_custom_data_dir(const std::string& dir) {
   KIV_TRY(with_context(create_dir_all(dir), "failed to create custom data directory"));
@@ -70,10 +65,10 @@ Result<std::string> init_data_dir(const std::optional<std::string>& custom, cons
   } else {
     std::optional<std::string> home = env("HOME");
     if (!home || home->empty()) home = passwd_home();
-    if (home && !home->empty()) base = join_component(*home, kLocalShare);
+    if (home && !home->empty()) base = join_path(*home, kLocalShare);
   }
   if (!base) return fail("failed to determine XDG_DATA_HOME directory");
-  return join_component(*base, kDataDirComponent);
+  return join_path(*base, kDataDirComponent);
 }
 
 std::optional<std::string> home_from_passwd(std::string_view passwd, unsigned uid) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
+#include "base/text.hpp"
 
 namespace kiv {
 
@@ -28,9 +29,6 @@ namespace kiv {
 
 /// The configuration directory. Nothing in kiv fills it.
 std::optional<std::string> config_dir();
-
-/// Environment lookup: the raw bytes of a variable, or nothing when unset.
-using EnvLookup = std::function<std::optional<std::string>(const char*)>;
 
 /// The computation behind data_dir() for a custom directory (if any), an
 /// environment and a password-database home, without touching process state.

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "base/signal_cleanup.hpp"
+
 namespace kiv {
 namespace {
 
@@ -20,14 +22,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs l
 extern "C" void restore_and_reraise(int signo) {
   int saved_errno = errno;
   restore_terminal_now();
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  ::sigaction(signo, &default_action, nullptr);
-  // The signal is blocked while its handler runs, so it stays pending and
-  // ends the process with its default action as soon as the handler returns.
-  ::raise(signo);
   errno = saved_errno;
+  reraise_with_default_action(signo);
 }
 
 }  // namespace

@@ -23,16 +23,11 @@ Error path_error(int errnum, const std::string& path) {
   return Error(Error::os(errnum).display() + " at path " + debug_quoted(path));
 }
 
-std::string join(const std::string& dir, const std::string& name) {
-  if (dir.empty() || dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
 template <class Make>
 Result<std::string> make_unique(const std::string& dir, Make make) {
   std::string path;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    path = join(dir, random_temp_name());
+    path = join_path(dir, random_temp_name());
     if (make(path)) return path;
     if (errno != EEXIST) return fail(path_error(errno, path));
   }
@@ -47,7 +42,7 @@ Result<std::string> temp_base_dir() {
   if (!base.empty() && base.front() == '/') return base;
   KIV_TRY_ASSIGN(std::string absolute, current_dir());
   if (base.empty()) return absolute;
-  return join(absolute, base);
+  return join_path(absolute, base);
 }
 
 std::string random_temp_name() {
@@ -109,14 +104,24 @@ UniqueFd TempFile::keep() {
   return std::move(fd_);
 }
 
-Result<TempDir> TempDir::create() {
+Result<TempDir> TempDir::create(DirAccess access) {
   KIV_TRY_ASSIGN(std::string base, temp_base_dir());
-  return create_in(base);
+  return create_in(base, access);
 }
 
-Result<TempDir> TempDir::create_in(const std::string& dir) {
-  KIV_TRY_ASSIGN(std::string path, make_unique(dir, [](const std::string& candidate) {
-                   return ::mkdir(candidate.c_str(), 0777) == 0;
+Result<TempDir> TempDir::create_in(const std::string& dir, DirAccess access) {
+  const bool owner_only = access == DirAccess::OwnerOnly;
+  KIV_TRY_ASSIGN(std::string path, make_unique(dir, [&](const std::string& candidate) {
+                   if (::mkdir(candidate.c_str(), owner_only ? 0700 : 0777) != 0) return false;
+                   // The umask only takes bits away: nobody else can enter in
+                   // between, and the owner gets back any bit it took.
+                   if (owner_only && ::chmod(candidate.c_str(), 0700) != 0) {
+                     const int err = errno;
+                     ::rmdir(candidate.c_str());
+                     errno = err;
+                     return false;
+                   }
+                   return true;
                  }));
   return TempDir(std::move(path));
 }

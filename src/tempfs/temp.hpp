@@ -47,14 +47,20 @@ class TempFile {
   bool owned_ = true;
 };
 
-/// A new directory, created with mode 0777 before the umask. It is removed
-/// with everything in it when the handle goes away unless it was kept.
+/// Who may enter a new directory.
+enum class DirAccess {
+  Umask,      // mode 0777 before the umask
+  OwnerOnly,  // mode 0700 whatever the umask
+};
+
+/// A new directory. It is removed with everything in it when the handle
+/// goes away unless it was kept.
 class TempDir {
  public:
   /// Creates the directory in temp_base_dir(). A failure reads
   /// "{os error} at path \"{path tried}\"".
-  [[nodiscard]] static Result<TempDir> create();
-  [[nodiscard]] static Result<TempDir> create_in(const std::string& dir);
+  [[nodiscard]] static Result<TempDir> create(DirAccess access = DirAccess::Umask);
+  [[nodiscard]] static Result<TempDir> create_in(const std::string& dir, DirAccess access = DirAccess::Umask);
 
   TempDir(TempDir&& other) noexcept;
   TempDir& operator=(TempDir&& other) noexcept;

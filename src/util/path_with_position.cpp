@@ -16,14 +16,9 @@ namespace {
 // an overflow) is no number.
 std::optional<std::uint32_t> parse_number(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(value);
+  auto value = parse_ascii_decimal(text, std::numeric_limits<std::uint32_t>::max());
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
 }
 
 // The length of the well-formed UTF-8 sequence at the start of `s`, or 0.

@@ -13,12 +13,11 @@ const std::string_view ROOT_REFUSAL_TEXT =
     "       It is untested and not recommended, don't complain when things break.\n"
     "       If you wish to proceed anyways, set `KIV_ALLOW_ROOT=true` in your environment.\n";
 
-void prevent_root_execution() {
-  if (::geteuid() != 0) return;
-  if (env_text("KIV_ALLOW_ROOT") == "true") return;
-  // Whether or not standard error takes the text, the process must not go on.
+std::optional<ExitStatus> prevent_root_execution() {
+  if (::geteuid() != 0) return std::nullopt;
+  if (env_text("KIV_ALLOW_ROOT") == "true") return std::nullopt;
   (void)write_all(STDERR_FILENO, ROOT_REFUSAL_TEXT);
-  _exit(1);
+  return 1;
 }
 
 }  // namespace kiv

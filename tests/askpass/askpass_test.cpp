@@ -2,11 +2,13 @@
 #include "askpass/askpass.hpp"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -16,29 +18,35 @@
 namespace kiv {
 namespace {
 
-// An askpass server for one connection: reads what the relay sends (until
-// nothing more arrives for a moment, since the relay keeps its side open and
-// a prompt may hold NUL bytes of its own), answers, and closes.
+// An askpass server for one connection. The relay keeps its side open until
+// it has the answer and a prompt may hold NUL bytes of its own, so nothing
+// marks the prompt's end: the server answers once `prompt_size` bytes have
+// arrived, then reads on until the relay closes, so that anything sent
+// beyond them still shows in prompt().
 class AskpassServer {
  public:
-  AskpassServer(std::string path, std::string answer) : path_(std::move(path)) {
+  AskpassServer(std::string path, size_t prompt_size, std::string answer) : path_(std::move(path)) {
     listener_ = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     std::memcpy(a.sun_path, path_.data(), path_.size());
     EXPECT_EQ(::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     EXPECT_EQ(::listen(listener_.get(), 1), 0);
-    thread_ = std::thread([this, answer = std::move(answer)] {
+    thread_ = std::thread([this, prompt_size, answer = std::move(answer)] {
       UniqueFd peer(::accept(listener_.get(), nullptr, nullptr));
+      if (!peer) return;
+      bool answered = false;
       char buffer[4096];
       for (;;) {
-        pollfd p{peer.get(), POLLIN, 0};
-        if (::poll(&p, 1, prompt_.empty() ? 5000 : 300) <= 0) break;
+        if (!answered && prompt_.size() >= prompt_size) {
+          (void)!::write(peer.get(), answer.data(), answer.size());
+          ::shutdown(peer.get(), SHUT_WR);
+          answered = true;
+        }
         ssize_t n = ::read(peer.get(), buffer, sizeof buffer);
         if (n <= 0) break;
         prompt_.append(buffer, static_cast<size_t>(n));
       }
-      (void)!::write(peer.get(), answer.data(), answer.size());
     });
   }
   ~AskpassServer() {
@@ -82,7 +90,7 @@ TEST_F(AskpassTest, EnvironmentTriggerSendsTheArgumentsAndPrintsTheAnswerUnchang
   for (const Case& c : cases) {
     SCOPED_TRACE(c.prompt);
     ::unlink(socket().c_str());
-    AskpassServer server(socket(), answer);
+    AskpassServer server(socket(), c.prompt.size(), answer);
     auto options = kiv(c.args);
     options.env["KIV_ASKPASS_SOCKET"] = socket();
     auto result = testing::run_process(options);
@@ -94,10 +102,11 @@ TEST_F(AskpassTest, EnvironmentTriggerSendsTheArgumentsAndPrintsTheAnswerUnchang
 }
 
 TEST_F(AskpassTest, OptionTriggerSendsStandardInputAndRunsNothingElse) {
-  AskpassServer server(socket(), "pw\n");
+  const std::string prompt("Password for 'x':\0", 18);
+  AskpassServer server(socket(), prompt.size(), "pw\n");
   auto options = kiv({"--askpass", socket(), "--version"});
   options.stdin_mode = testing::Stdio::Pipe;
-  options.stdin_data = std::string("Password for 'x':\0", 18);
+  options.stdin_data = prompt;
   auto result = testing::run_process(options);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(server.prompt(), options.stdin_data);
@@ -105,7 +114,7 @@ TEST_F(AskpassTest, OptionTriggerSendsStandardInputAndRunsNothingElse) {
 }
 
 TEST_F(AskpassTest, APeerClosingWithoutAnAnswerPrintsNothing) {
-  AskpassServer server(socket(), "");
+  AskpassServer server(socket(), 1, "");
   auto result = testing::run_process(kiv({"--askpass", socket()}));
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(server.prompt(), std::string("\0", 1));  // empty standard input
@@ -148,6 +157,53 @@ TEST_F(AskpassTest, ConnectionFailuresAreOneLineAndStatus1) {
   auto result = testing::run_process(options);
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind("Error connecting to socket : ", 0), 0u) << result.err;
+}
+
+// Runs `options` with standard output a pipe whose reader has gone and
+// standard error captured through the file `err_path`.
+testing::RunResult run_with_stdout_reader_gone(const testing::RunOptions& options, const std::string& err_path) {
+  int out[2];
+  EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  ::close(out[0]);
+  testing::ExecArgs args(options);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
+    ::execve(args.argv[0], args.argv.data(), args.envp.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  testing::RunResult result;
+  testing::reap_process_group(pid, std::chrono::steady_clock::now() + options.timeout, result);
+  result.err = testing::read_file(err_path);
+  return result;
+}
+
+TEST_F(AskpassTest, StandardOutputIsBufferedByLinesAndItsLastFlushIsNotReported) {
+  struct Case {
+    std::string answer;
+    int status;
+    std::string err;
+  };
+  const std::string broken = "Error writing to stdout: Broken pipe (os error 32)\n";
+  const Case cases[] = {
+      {"secret", 0, ""},  // only a tail: left for the final flush
+      {"secret\n", 1, broken},
+      {"line\ntail", 1, broken},
+      {"", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ::unlink(socket().c_str());
+    AskpassServer server(socket(), 1, c.answer);  // standard input is empty
+    auto result = run_with_stdout_reader_gone(kiv({"--askpass", socket()}), home_.sub("err"));
+    EXPECT_EQ(result.exit_code, c.status);
+    EXPECT_EQ(result.err, c.err);
+  }
 }
 
 TEST_F(AskpassTest, NonUtf8SocketVariableCountsAsUnset) {

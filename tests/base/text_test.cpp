@@ -61,5 +61,44 @@ TEST(EnvText, InvalidUtf8CountsAsUnsetEmptyAsSet) {
   EXPECT_FALSE(env_text("KIV_TEST_VAR"));
 }
 
+TEST(CaptureEnvironment, KeepsTextVariablesWithTheirValues) {
+  ::setenv("KIV_TEST_CAPTURE", "a=b", 1);
+  ::setenv("KIV_TEST_BYTES", "\xFF", 1);
+  ::setenv("KIV_TEST_EMPTY", "", 1);
+  auto env = capture_environment();
+  EXPECT_EQ(env.at("KIV_TEST_CAPTURE"), "a=b");
+  EXPECT_EQ(env.at("KIV_TEST_EMPTY"), "");
+  EXPECT_EQ(env.count("KIV_TEST_BYTES"), 0u);
+  ::unsetenv("KIV_TEST_CAPTURE");
+  ::unsetenv("KIV_TEST_BYTES");
+  ::unsetenv("KIV_TEST_EMPTY");
+}
+
+TEST(ParseAsciiDecimal, DigitsOnlyUpToTheLimit) {
+  struct Case {
+    std::string_view text;
+    std::uint64_t max;
+    std::optional<std::uint64_t> expected;
+  };
+  const Case cases[] = {
+      {"0", 9, 0},
+      {"007", 9, 7},
+      {"4294967295", 4294967295u, 4294967295u},
+      {"4294967296", 4294967295u, std::nullopt},
+      {"18446744073709551615", UINT64_MAX, UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX, std::nullopt},
+      {"99999999999999999999999", UINT64_MAX, std::nullopt},
+      {"", 9, std::nullopt},
+      {"+1", 9, std::nullopt},
+      {"-1", 9, std::nullopt},
+      {"1 ", 9, std::nullopt},
+      {"\xD9\xA1", 9, std::nullopt},  // ARABIC-INDIC DIGIT ONE is not ASCII
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parse_ascii_decimal(c.text, c.max), c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace kiv

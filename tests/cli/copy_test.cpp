@@ -3,13 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <random>
-#include <thread>
 
 #include "base/io.hpp"
 #include "test_support.hpp"
@@ -17,84 +11,8 @@
 namespace kiv {
 namespace {
 
-std::string random_bytes(size_t n) {
-  std::mt19937 rng(42);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng());
-  return s;
-}
-
 UniqueFd open_file(const std::string& path) {
   return UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-}
-
-// Every kind of source the copy meets: a pipe fed by a writer thread, a
-// regular file, a memfd, and a socket (which no in-kernel copy takes).
-TEST(CopyAll, EverySourceKindArrivesCompleteAndInOrder) {
-  testing::ScopedTempDir dir;
-  const std::string data = random_bytes(3 * 1024 * 1024 + 17);
-  struct Source {
-    const char* name;
-    UniqueFd read_end;
-    std::thread writer;
-  };
-  std::vector<Source> sources;
-  {
-    int p[2];
-    ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
-    UniqueFd write_end(p[1]);
-    sources.push_back({"pipe", UniqueFd(p[0]), std::thread([&data, w = std::move(write_end)]() mutable {
-                         (void)write_all(w.get(), data);
-                       })});
-  }
-  {
-    testing::write_file(dir.sub("regular"), data);
-    sources.push_back({"regular file", UniqueFd(::open(dir.sub("regular").c_str(), O_RDONLY)), {}});
-  }
-  {
-    UniqueFd memfd(::memfd_create("kiv-test", MFD_CLOEXEC));
-    ASSERT_TRUE(write_all(memfd.get(), data));
-    ::lseek(memfd.get(), 0, SEEK_SET);
-    sources.push_back({"memfd", std::move(memfd), {}});
-  }
-  {
-    int s[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s), 0);
-    UniqueFd write_end(s[1]);
-    sources.push_back({"socket", UniqueFd(s[0]), std::thread([&data, w = std::move(write_end)]() mutable {
-                         (void)write_all(w.get(), data);
-                       })});
-  }
-  for (auto& source : sources) {
-    SCOPED_TRACE(source.name);
-    std::string target = dir.sub(std::string("out-") + source.name);
-    UniqueFd out = open_file(target);
-    auto copied = copy_all(source.read_end.get(), out.get());
-    if (source.writer.joinable()) source.writer.join();
-    ASSERT_TRUE(copied) << copied.error().display();
-    EXPECT_EQ(*copied, data.size());
-    EXPECT_TRUE(testing::read_file(target) == data);
-  }
-}
-
-TEST(CopyAll, StartsAtTheSourcesCurrentPosition) {
-  UniqueFd memfd(::memfd_create("kiv-test", MFD_CLOEXEC));
-  ASSERT_TRUE(write_all(memfd.get(), "skip-this|keep this"));
-  ::lseek(memfd.get(), 10, SEEK_SET);
-  testing::ScopedTempDir dir;
-  UniqueFd out = open_file(dir.sub("out"));
-  ASSERT_EQ(copy_all(memfd.get(), out.get()).value(), 9u);
-  EXPECT_EQ(testing::read_file(dir.sub("out")), "keep this");
-}
-
-TEST(CopyAll, AFullDestinationIsAnError) {
-  UniqueFd memfd(::memfd_create("kiv-test", MFD_CLOEXEC));
-  ASSERT_TRUE(write_all(memfd.get(), "data"));
-  ::lseek(memfd.get(), 0, SEEK_SET);
-  UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
-  auto copied = copy_all(memfd.get(), full.get());
-  ASSERT_FALSE(copied);
-  EXPECT_EQ(copied.error().display(), "No space left on device (os error 28)");
 }
 
 TEST(RelayAnonymousFd, RunsOnANamedThreadAndClosesBothDescriptors) {
@@ -106,37 +24,13 @@ TEST(RelayAnonymousFd, RunsOnANamedThreadAndClosesBothDescriptors) {
   UniqueFd out = open_file(dir.sub("out"));
   destination = out.get();
   std::vector<RelayPair> pairs;
-  pairs.emplace_back(std::move(memfd), std::move(out));
+  pairs.push_back(RelayPair{std::move(memfd), std::move(out)});
   auto handles = spawn_anonymous_fd_relays(std::move(pairs));
   ASSERT_EQ(handles.size(), 1u);
   EXPECT_EQ(handles[0].join().value(), 7u);
   EXPECT_EQ(testing::read_file(dir.sub("out")), "content");
   EXPECT_EQ(::fcntl(source, F_GETFD), -1);
   EXPECT_EQ(::fcntl(destination, F_GETFD), -1);
-}
-
-bool pool_names_are_right() {
-  build_global_worker_pool();
-  build_global_worker_pool();  // once per process
-  std::vector<std::string> names;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string comm = testing::read_file(task.path() / "comm");
-    if (comm.starts_with("RayonWorker")) names.push_back(comm);
-  }
-  std::sort(names.begin(), names.end());
-  return names == std::vector<std::string>{"RayonWorker0\n", "RayonWorker1\n", "RayonWorker2\n", "RayonWorker3\n"};
-}
-
-TEST(ThreadNames, PoolAndCopyThreadsAreNamed) {
-  EXPECT_EQ(rayon_worker_thread_name(0), "RayonWorker0");
-  EXPECT_EQ(rayon_worker_thread_name_shim(3), "RayonWorker3");
-  auto handle = spawn_named_thread<std::string>("CliAnonymousFd", [] {
-    char name[16] = {};
-    ::pthread_getname_np(::pthread_self(), name, sizeof name);
-    return std::string(name);
-  });
-  EXPECT_EQ(handle.join(), "CliAnonymousFd");
-  EXPECT_EXIT(_exit(pool_names_are_right() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -158,5 +158,14 @@ TEST_F(UseSandboxEditor, OnlyInsideTheSandboxWithTheEscapeOffAndNoKiv) {
   }
 }
 
+TEST(ExtendedLibraryPath, AppendsTheFlatpakLibraryDirectory) {
+  using O = std::optional<std::string>;
+  EXPECT_EQ(extended_library_path(O{}, O{}), "");
+  EXPECT_EQ(extended_library_path(O{"/a:/b"}, O{"/x"}), "/a:/b:/x");
+  EXPECT_EQ(extended_library_path(O{""}, O{"/x"}), ":/x");
+  EXPECT_EQ(extended_library_path(O{"/a::"}, O{}), "/a::");
+  EXPECT_EQ(extended_library_path(O{}, O{"/x"}), "/x");
+}
+
 }  // namespace
 }  // namespace kiv

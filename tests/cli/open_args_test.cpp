@@ -94,18 +94,5 @@ TEST(AnonymousFdFromPath, OnlyMemfdsAreRecognised) {
   memfd.release();  // owned by `taken` now
 }
 
-TEST(CaptureEnvironment, KeepsTextVariablesWithTheirValues) {
-  ::setenv("KIV_TEST_CAPTURE", "a=b", 1);
-  ::setenv("KIV_TEST_BYTES", "\xFF", 1);
-  ::setenv("KIV_TEST_EMPTY", "", 1);
-  auto env = capture_environment();
-  EXPECT_EQ(env.at("KIV_TEST_CAPTURE"), "a=b");
-  EXPECT_EQ(env.at("KIV_TEST_EMPTY"), "");
-  EXPECT_EQ(env.count("KIV_TEST_BYTES"), 0u);
-  ::unsetenv("KIV_TEST_CAPTURE");
-  ::unsetenv("KIV_TEST_BYTES");
-  ::unsetenv("KIV_TEST_EMPTY");
-}
-
 }  // namespace
 }  // namespace kiv

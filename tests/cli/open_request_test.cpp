@@ -45,17 +45,9 @@ ino_t inode_of_path(const std::string& path) {
 class OpenRequestTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
     fs::create_directories(tmp());
     fs::create_directories(work());
     work_ = fs::canonical(work()).string();
-    ::setenv("TMPDIR", tmp().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_tmpdir_)
-      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
   }
 
   std::string tmp() const { return dir_.sub("tmp"); }
@@ -106,7 +98,7 @@ class OpenRequestTest : public ::testing::Test {
 
   testing::ScopedTempDir dir_;
   std::string work_;
-  std::optional<std::string> saved_tmpdir_;
+  testing::ScopedEnv tmpdir_{"TMPDIR", tmp()};
 };
 
 TEST_F(OpenRequestTest, NothingGivenMakesOnlyTheServer) {
@@ -237,7 +229,7 @@ TEST_F(OpenRequestTest, DiffSidesWithPositionsAreTakenAsTheirFiles) {
   OpenRequest request = assemble_ok(args);
   // "dir:2" as typed names no directory, so no pair holds one.
   EXPECT_FALSE(request.context.diff_has_directory);
-  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  using Pairs = std::vector<ipc::DiffPair>;
   EXPECT_EQ(request.context.diff_paths, (Pairs{{cwd() + "/present.txt:3:4", cwd() + "/present.txt"},
                                                {cwd() + "/dir:2", cwd() + "/present.txt:7"}}));
   EXPECT_TRUE(tmp_content().dirs.empty());
@@ -256,10 +248,10 @@ TEST_F(OpenRequestTest, DirectoryPairsAreExpandedAndTheirPlaceholdersKept) {
     const auto& context = request.context;
     EXPECT_TRUE(context.diff_has_directory);
     ASSERT_EQ(context.diff_paths.size(), 3u);
-    EXPECT_EQ(context.diff_paths[0], std::pair(cwd() + "/f.txt", cwd() + "/f.txt"));
-    EXPECT_EQ(context.diff_paths[1], std::pair(cwd() + "/old/a.txt", cwd() + "/new/a.txt"));
-    EXPECT_EQ(context.diff_paths[2].first, cwd() + "/old/only_old.txt");
-    placeholder = context.diff_paths[2].second;
+    EXPECT_EQ(context.diff_paths[0], (ipc::DiffPair{cwd() + "/f.txt", cwd() + "/f.txt"}));
+    EXPECT_EQ(context.diff_paths[1], (ipc::DiffPair{cwd() + "/old/a.txt", cwd() + "/new/a.txt"}));
+    EXPECT_EQ(context.diff_paths[2].old_path, cwd() + "/old/only_old.txt");
+    placeholder = context.diff_paths[2].new_path;
   }
   // The request is gone, with its server; the placeholder stays.
   TmpContent left = tmp_content();
@@ -372,10 +364,10 @@ TEST_F(OpenRequestTest, MemfdsGetKeptFilesAndRelayPairsInArgumentOrder) {
     EXPECT_EQ(request.context.urls, std::vector<std::string>{"http://x"});
     EXPECT_FALSE(request.stdin_target);
     ASSERT_EQ(request.relay_pairs.size(), 2u);
-    EXPECT_EQ(request.relay_pairs[0].first.get(), first_fd);
-    EXPECT_EQ(inode_of_fd(request.relay_pairs[0].second.get()), inode_of_path(paths[0]));
-    EXPECT_EQ(request.relay_pairs[1].first.get(), second_fd);
-    EXPECT_EQ(inode_of_fd(request.relay_pairs[1].second.get()), inode_of_path(paths[2]));
+    EXPECT_EQ(request.relay_pairs[0].source.get(), first_fd);
+    EXPECT_EQ(inode_of_fd(request.relay_pairs[0].destination.get()), inode_of_path(paths[0]));
+    EXPECT_EQ(request.relay_pairs[1].source.get(), second_fd);
+    EXPECT_EQ(inode_of_fd(request.relay_pairs[1].destination.get()), inode_of_path(paths[2]));
     // Copying is the copy threads' work: the files are still empty.
     EXPECT_EQ(fs::file_size(paths[0]), 0u);
   }
@@ -437,8 +429,8 @@ TEST_F(OpenRequestTest, AMemfdNamedTwiceIsReadThroughDescriptorsOfItsOwn) {
     OpenRequest request = assemble_ok(args);
     memfd.release();
     ASSERT_EQ(request.relay_pairs.size(), 2u);
-    EXPECT_EQ(request.relay_pairs[0].first.get(), fd);
-    reopened = request.relay_pairs[1].first.get();
+    EXPECT_EQ(request.relay_pairs[0].source.get(), fd);
+    reopened = request.relay_pairs[1].source.get();
     EXPECT_NE(reopened, fd);
     EXPECT_EQ(inode_of_fd(reopened), inode);
     // Its own file position: it reads the content from the start.
@@ -459,9 +451,9 @@ TEST_F(OpenRequestTest, AMemfdNamedTwiceIsReadThroughDescriptorsOfItsOwn) {
   OpenRequest request = assemble_ok(args);
   memfd.release();
   ASSERT_EQ(request.relay_pairs.size(), 3u);
-  ASSERT_EQ(request.relay_pairs[1].first.get(), reopened) << "the descriptor numbers are not reproducible here";
+  ASSERT_EQ(request.relay_pairs[1].source.get(), reopened) << "the descriptor numbers are not reproducible here";
   std::set<int> sources;
-  for (const auto& pair : request.relay_pairs) sources.insert(pair.first.get());
+  for (const auto& pair : request.relay_pairs) sources.insert(pair.source.get());
   EXPECT_EQ(sources.size(), 3u);
   EXPECT_EQ(request.context.paths.size(), 3u);
 }

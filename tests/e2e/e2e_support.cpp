@@ -20,9 +20,10 @@ namespace kiv::e2e {
 namespace {
 
 // In a forked child: the standard input the options ask for (DevNull or
-// Inherit; a pipe is for run_process), cwd, then exec.
+// Inherit; a pipe is for run_process), cwd, then exec. Signals the test runner
+// may have been started with ignored get their default actions back.
 [[noreturn]] void exec_child(const testing::RunOptions& options, testing::ExecArgs& args) {
-  ::signal(SIGPIPE, SIG_DFL);
+  for (int signal_number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) ::signal(signal_number, SIG_DFL);
   if (options.stdin_mode == testing::Stdio::DevNull) {
     int fd = ::open("/dev/null", O_RDONLY);
     ::dup2(fd, 0);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "e2e_support.hpp"
@@ -107,6 +108,99 @@ TEST_F(ExchangeE2e, WorkingDirectoryRemovedBeforeTheEditorConnects) {
   auto request = only_open_request();
   EXPECT_EQ(request["cwd"], nullptr);
   EXPECT_EQ(request["urls"], json({"https://example.com"}));
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+TEST_F(ExchangeE2e, AMessageOfNBytesCostsAboutNBytes) {
+  if (SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
+  // kiv, with its address space limited to 192 MiB more than the 256 MiB
+  // Stdout text it relays, still writes all of it and takes the status
+  // that follows. (The editor runs on its own, outside the limit.)
+  constexpr std::size_t TEXT = std::size_t{256} << 20;
+  script("receive\nstdout-bulk " + std::to_string(TEXT) + "\nexit 7\n");
+  ServingEditor editor(env_, record());
+  ASSERT_TRUE(editor.ready());
+  auto options = kiv({});
+  options.argv = {"/bin/bash", "-c", "set -o pipefail; prlimit --as=\"$1\" -- \"$0\" https://example.com | wc -c",
+                  testing::kiv_binary(), std::to_string(TEXT + (std::size_t{192} << 20))};
+  options.timeout = std::chrono::seconds(60);
+  auto result = run_process(options);
+  EXPECT_EQ(result.exit_code, 7) << result.err;
+  EXPECT_EQ(result.out, std::to_string(TEXT + 1) + "\n");
+  EXPECT_EQ(result.err, "");
+}
+
+// What is left in `dir`: its directories and its plain files.
+struct Left {
+  int directories = 0;
+  int files = 0;
+};
+Left left_in(const std::string& dir) {
+  Left left;
+  for (const auto& entry : fs::directory_iterator(dir)) ++(entry.is_directory() ? left.directories : left.files);
+  return left;
+}
+
+bool server_listening(const std::string& tmpdir) {
+  for (const auto& entry : fs::directory_iterator(tmpdir))
+    if (fs::exists(entry.path() / "socket")) return true;
+  return false;
+}
+
+TEST_F(ExchangeE2e, SignalsWhileWaitingForTheEditorRemoveTheServerAndEndAsUsual) {
+  script("handshake never\n");
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(::strsignal(signal_number));
+    const std::string tmpdir = home_.sub("tmp-" + std::to_string(signal_number));
+    fs::create_directories(tmpdir);
+    auto options = kiv({"-"});
+    options.env["TMPDIR"] = tmpdir;
+    Spawned run(options);
+    // The server comes first, standard input's file a little later.
+    ASSERT_TRUE(wait_until([&] { return server_listening(tmpdir) && left_in(tmpdir).files == 1; }));
+    ASSERT_EQ(::kill(run.pid(), signal_number), 0);
+    auto result = run.finish();
+    EXPECT_EQ(result.term_signal, signal_number) << result.err;
+    EXPECT_FALSE(result.timed_out);
+    // The server's directory and socket are gone; standard input's file stays.
+    const Left left = left_in(tmpdir);
+    EXPECT_EQ(left.directories, 0);
+    EXPECT_EQ(left.files, 1);
+  }
+}
+
+TEST_F(ExchangeE2e, IgnoredHangUpStaysIgnoredAndSignalsAfterTheHandshakeEndAsUsual) {
+  // Under nohup, a hang-up leaves kiv waiting (were it not ignored, it would
+  // end kiv before the termination sent after it); a termination still
+  // cleans up.
+  script("handshake never\n");
+  auto options = kiv({"https://example.com"});
+  options.argv.insert(options.argv.begin(), "/usr/bin/nohup");
+  Spawned waiting(options);
+  ASSERT_TRUE(wait_until([&] { return server_listening(env_["TMPDIR"]); }));
+  ASSERT_EQ(::kill(waiting.pid(), SIGHUP), 0);
+  ASSERT_EQ(::kill(waiting.pid(), SIGTERM), 0);
+  auto result = waiting.finish();
+  EXPECT_EQ(result.term_signal, SIGTERM) << result.err;
+  EXPECT_EQ(left_in(env_["TMPDIR"]).directories, 0);
+
+  // Connected: the server is already gone, and an interrupt ends kiv at once.
+  script("receive\nsleep 30000\n");
+  const std::string tmpdir = home_.sub("tmp-connected");
+  fs::create_directories(tmpdir);
+  options = kiv({"https://example.com"});
+  options.env["TMPDIR"] = tmpdir;
+  Spawned connected(options);
+  ASSERT_TRUE(wait_until([&] { return !requests().empty(); }));
+  ASSERT_EQ(::kill(connected.pid(), SIGINT), 0);
+  result = connected.finish();
+  EXPECT_EQ(result.term_signal, SIGINT) << result.err;
+  EXPECT_EQ(left_in(tmpdir).directories, 0);
 }
 
 }  // namespace

@@ -246,6 +246,21 @@ TEST_F(LaunchE2e, SocketPathOf108BytesIsNeverTriedAndADetachedEditorStarts) {
   }
 }
 
+TEST_F(LaunchE2e, DetachedEditorThatCannotBeExecutedEndsKivWithTheExecFailure) {
+  // Before, kiv waited for ever for a connection from an editor that never
+  // ran; now the failed exec is its error.
+  const std::string editor = home_.sub("foreign");
+  testing::write_file(editor, "\x7F" "ELF, but not for this machine");
+  ::chmod(editor.c_str(), 0755);
+  auto options = kiv({"--kiv", editor, "x.txt"});
+  options.timeout = std::chrono::seconds(10);
+  auto result = run_process(options);
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "error: failed to exec \"" + editor + "\": couldn't exec process: Exec format error\n");
+  EXPECT_EQ(result.out, "");
+}
+
 class ForegroundE2e : public E2eTest {};
 
 TEST_F(ForegroundE2e, EditorEndingWithOneWithoutAnExitGivesZero) {

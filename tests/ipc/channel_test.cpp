@@ -3,9 +3,14 @@
 #include "ipc/channel.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <fstream>
 #include <thread>
 
 #include "raw_peer.hpp"
@@ -206,6 +211,33 @@ TEST(IpcChannel, ClosedPeersAreReported) {
     ASSERT_FALSE(message);
     EXPECT_EQ(message.error().display(), "All senders for this socket closed");
   }
+  // A receiver that goes away after the first part of a long message: the
+  // sender, in a child, fails instead of waiting for ever on the parts.
+  {
+    auto [sender, receiver] = *channel();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      auto sent = sender.send(pattern(std::size_t{4} << 20));
+      // Broken pipe, or connection reset when parts were left unread.
+      const auto code = sent ? std::nullopt : sent.error().os_code();
+      ::_exit(code == EPIPE || code == ECONNRESET ? 0 : 1);
+    }
+    { IpcSender ours = std::move(sender); }
+    auto first = read_packet(receiver.fd(), 8 + sizes().first_fragment);
+    EXPECT_EQ(first.fds.size(), 1u);
+    first.fds.clear();
+    { IpcReceiver gone = std::move(receiver); }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (::kill(pid, SIGKILL) == 0) {
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "the sender still waits after its receiver has gone";
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+  }
 }
 
 TEST(IpcChannel, PacketsThatBreakTheFramingFailAndCloseTheirDescriptors) {
@@ -244,6 +276,64 @@ TEST(IpcChannel, PacketsThatBreakTheFramingFailAndCloseTheirDescriptors) {
     EXPECT_EQ(message.error().display(), c.error);
     EXPECT_TRUE(peer_closed(kept.get()));
   }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+// The address space this process has mapped, in bytes.
+std::size_t mapped_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  std::size_t kib = 0;
+  while (status >> key) {
+    if (key == "VmSize:" && status >> kib) break;
+  }
+  return kib << 10;
+}
+
+TEST(IpcChannel, StorageGrowsWithWhatArrivesNotWithWhatIsAnnounced) {
+  if (SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
+  // A sender announces 2^62 bytes, streams 300 MiB and closes. The receiver,
+  // in a child whose address space may grow by 300 MiB and a margin, takes
+  // in all of it and then reports the closed channel.
+  constexpr std::size_t STREAMED = std::size_t{300} << 20;
+  constexpr std::size_t MARGIN = std::size_t{96} << 20;
+  const TransportSizes s = sizes();
+  auto [theirs, ours] = seqpacket_pair();
+  auto [continuation_send, continuation_receive] = seqpacket_pair();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    theirs.reset();
+    continuation_send.reset();
+    continuation_receive.reset();
+    const rlimit limit{mapped_bytes() + STREAMED + MARGIN, RLIM_INFINITY};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+    try {
+      IpcReceiver receiver(std::move(ours));
+      auto message = receiver.receive();
+      ::_exit(!message && message.error().display() == CHANNEL_CLOSED_TEXT ? 0 : 1);
+    } catch (...) {
+      ::_exit(3);  // out of memory
+    }
+  }
+  ours.reset();
+  ASSERT_TRUE(write_packet(theirs.get(), le64(std::uint64_t{1} << 62) + pattern(s.first_fragment),
+                           {continuation_receive.get()}));
+  continuation_receive.reset();
+  const std::string part = pattern(s.fragment);
+  std::size_t sent = s.first_fragment;
+  while (sent < STREAMED && write_packet(continuation_send.get(), part)) sent += part.size();
+  continuation_send.reset();
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_GE(sent, STREAMED);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << (WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                              : "status " + std::to_string(WEXITSTATUS(status)) + " (3: out of memory)");
 }
 
 TEST(IpcChannel, DescriptorCountIsBounded) {

@@ -270,17 +270,17 @@ TEST(SendHandshake, IsTheTwentyFourBytePacketWithBothEnds) {
   auto requests = *channel();
   auto responses = *channel();
   IpcSender connection_sender(std::move(connection));
-  ASSERT_TRUE(send_handshake(connection_sender, Handshake{std::move(requests.first), std::move(responses.second)}));
+  ASSERT_TRUE(send_handshake(connection_sender, Handshake{std::move(requests.sender), std::move(responses.receiver)}));
   testing::RawPacket packet = testing::read_packet(accepted.get(), 4096);
   EXPECT_EQ(hex(packet.data), "1000000000000000" "0000000000000000" "0100000000000000");
   ASSERT_EQ(packet.fds.size(), 2u);
   // The first descriptor reaches the request receiver, the second is the
   // response receiver; the sender's own copies were closed by the send.
   ASSERT_TRUE(IpcSender(std::move(packet.fds[0])).send("r"));
-  auto request = requests.second.receive();
+  auto request = requests.receiver.receive();
   ASSERT_TRUE(request);
   EXPECT_EQ(request->payload, "r");
-  ASSERT_TRUE(responses.first.send("s"));
+  ASSERT_TRUE(responses.sender.send("s"));
   EXPECT_EQ(testing::read_packet(packet.fds[1].get(), 64).data, le64(1) + "s");
 }
 

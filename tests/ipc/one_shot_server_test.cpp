@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,17 +22,7 @@ namespace {
 
 class OneShotServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
-    ::setenv("TMPDIR", dir_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_tmpdir_)
-      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
-  std::pair<IpcOneShotServer, std::string> create() {
+  IpcOneShotServer::Created create() {
     auto created = IpcOneShotServer::create();
     if (!created) ADD_FAILURE() << created.error().display();
     return std::move(*created);
@@ -42,7 +34,7 @@ class OneShotServerTest : public ::testing::Test {
   }
 
   kiv::testing::ScopedTempDir dir_;
-  std::optional<std::string> saved_tmpdir_;
+  kiv::testing::ScopedEnv tmpdir_{"TMPDIR", dir_.path()};
 };
 
 TEST_F(OneShotServerTest, ListensOnASocketInADirectoryOfItsOwn) {
@@ -70,20 +62,20 @@ TEST_F(OneShotServerTest, TakesTheHandshakeAndLeavesNothingBehind) {
   ASSERT_TRUE(connection) << connection.error().display();
   auto requests = *channel();
   auto responses = *channel();
-  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(requests.first), std::move(responses.second)}));
+  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(requests.sender), std::move(responses.receiver)}));
 
   auto accepted = std::move(server).accept();
   ASSERT_TRUE(accepted) << accepted.error().display();
   EXPECT_FALSE(exists(directory_of(name)));
-  EXPECT_TRUE(testing::is_close_on_exec(accepted->first.fd()));
-  auto handshake = decode_handshake(std::move(accepted->second));
+  EXPECT_TRUE(testing::is_close_on_exec(accepted->connection.fd()));
+  auto handshake = decode_handshake(std::move(accepted->first_message));
   ASSERT_TRUE(handshake) << handshake.error().display();
 
   ASSERT_TRUE(send_request(handshake->requests, CliRequest{CliRequest::DebugState{}}));
-  auto request = receive_request(requests.second);
+  auto request = receive_request(requests.receiver);
   ASSERT_TRUE(request);
   EXPECT_EQ(*request, CliRequest{CliRequest::DebugState{}});
-  ASSERT_TRUE(send_response(responses.first, CliResponse{CliResponse::Exit{7}}));
+  ASSERT_TRUE(send_response(responses.sender, CliResponse{CliResponse::Exit{7}}));
   auto response = receive_response(handshake->responses);
   ASSERT_TRUE(response);
   EXPECT_EQ(*response, CliResponse{CliResponse::Exit{7}});
@@ -92,6 +84,54 @@ TEST_F(OneShotServerTest, TakesTheHandshakeAndLeavesNothingBehind) {
   auto late = IpcSender::connect(name);
   ASSERT_FALSE(late);
   EXPECT_EQ(late.error().display(), "No such file or directory (os error 2)");
+}
+
+// Connects a sequenced-packet socket to `path` as user and group 65534 in a
+// child process; returns connect's errno, or 0 when it connected.
+int connect_as_another_user(const std::string& path) {
+  const UnixSocketAddress address = *unix_socket_address(path);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+        ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(255);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ::_exit(::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) == 0 ? 0 : errno);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(OneShotServerTest, NoOtherUserCanConnectWhateverTheUmask) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Only the server's own directory may keep the other user out.
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+  const mode_t saved_umask = ::umask(0);
+  auto [server, name] = create();
+  // For comparison: a listener in a directory anyone may enter.
+  const std::string open_dir = dir_.sub("open");
+  ASSERT_EQ(::mkdir(open_dir.c_str(), 0777), 0);
+  UniqueFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  const UnixSocketAddress open_address = *unix_socket_address(open_dir + "/socket");
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&open_address.address), open_address.length), 0);
+  ::umask(saved_umask);
+  ASSERT_EQ(::listen(listener.get(), 1), 0);
+
+  struct stat st;
+  ASSERT_EQ(::stat(directory_of(name).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(connect_as_another_user(open_dir + "/socket"), 0) << "the other user cannot connect anywhere";
+  EXPECT_EQ(connect_as_another_user(name), EACCES);
+
+  // The owner still gets through, and is the one connection served.
+  auto connection = IpcSender::connect(name);
+  ASSERT_TRUE(connection) << connection.error().display();
+  auto [a, b] = *channel();
+  ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(a), std::move(b)}));
+  auto accepted = std::move(server).accept();
+  ASSERT_TRUE(accepted) << accepted.error().display();
+  EXPECT_EQ(accepted->first_message.payload.size(), 16u);
 }
 
 TEST_F(OneShotServerTest, DirectoryIsGoneWhateverHappens) {
@@ -140,15 +180,15 @@ TEST_F(OneShotServerTest, RelativeTmpdirStillGivesAnAbsoluteName) {
   std::string cwd = std::filesystem::current_path();
   ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
   std::filesystem::create_directory("rel");
-  ::setenv("TMPDIR", "rel", 1);
+  tmpdir_.set("rel");
   auto created = IpcOneShotServer::create();
-  ::setenv("TMPDIR", "", 1);
+  tmpdir_.set("");
   auto in_cwd = IpcOneShotServer::create();
   ASSERT_EQ(::chdir(cwd.c_str()), 0);
   ASSERT_TRUE(created) << created.error().display();
-  EXPECT_TRUE(std::regex_match(created->second, std::regex(dir_.path() + "/rel/\\.tmp[A-Za-z0-9]{6}/socket")));
+  EXPECT_TRUE(std::regex_match(created->name, std::regex(dir_.path() + "/rel/\\.tmp[A-Za-z0-9]{6}/socket")));
   ASSERT_TRUE(in_cwd) << in_cwd.error().display();
-  EXPECT_TRUE(std::regex_match(in_cwd->second, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}/socket")));
+  EXPECT_TRUE(std::regex_match(in_cwd->name, std::regex(dir_.path() + "/\\.tmp[A-Za-z0-9]{6}/socket")));
 }
 
 TEST_F(OneShotServerTest, CreationFailuresAreErrorsAndLeaveNoDirectory) {
@@ -170,7 +210,7 @@ TEST_F(OneShotServerTest, CreationFailuresAreErrorsAndLeaveNoDirectory) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    tmpdir_.set(c.tmpdir);
     auto created = IpcOneShotServer::create();
     ASSERT_FALSE(created);
     EXPECT_TRUE(std::regex_match(created.error().display(), std::regex(c.error_pattern)))

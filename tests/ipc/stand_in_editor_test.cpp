@@ -39,17 +39,11 @@ std::string bulk(std::size_t n) {
 class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("TMPDIR")) saved_tmpdir_ = old;
     env_ = support::kiv_env(home_.path());
     env_["KIV_STAND_IN_RECORD"] = home_.sub("record.jsonl");
-    ::setenv("TMPDIR", env_["TMPDIR"].c_str(), 1);  // where this test's servers go
   }
   void TearDown() override {
     if (thread_.joinable()) thread_.join();
-    if (saved_tmpdir_)
-      ::setenv("TMPDIR", saved_tmpdir_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
   }
 
   void script(const std::string& text) {
@@ -83,15 +77,15 @@ class StandInTest : public ::testing::Test {
   IpcOneShotServer start_session(std::vector<std::string> extra_args = {}) {
     auto created = IpcOneShotServer::create();
     EXPECT_TRUE(created) << created.error().display();
-    std::vector<std::string> args = {handover_url(created->second)};
+    std::vector<std::string> args = {handover_url(created->name)};
     args.insert(args.end(), extra_args.begin(), extra_args.end());
-    start(args, created->second);
-    return std::move(created->first);
+    start(args, created->name);
+    return std::move(created->server);
   }
 
   static Result<Handshake> handshake(IpcOneShotServer server) {
     KIV_TRY_ASSIGN(auto accepted, std::move(server).accept());
-    return decode_handshake(std::move(accepted.second));
+    return decode_handshake(std::move(accepted.first_message));
   }
 
   // kiv's side after the request: every response up to Exit or the end,
@@ -139,7 +133,7 @@ class StandInTest : public ::testing::Test {
 
   support::ScopedTempDir home_;
   std::map<std::string, std::string> env_;
-  std::optional<std::string> saved_tmpdir_;
+  support::ScopedEnv tmpdir_{"TMPDIR", home_.sub("tmp")};  // where this test's servers go, as kiv_env says
   std::thread thread_;
   support::RunResult result_;
 };
@@ -428,9 +422,9 @@ TEST_F(StandInTest, ServesTheHandOverSocketUntilStopped) {
     UniqueFd datagram(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     auto address = *unix_socket_address(socket_path);
     ASSERT_EQ(::connect(datagram.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length), 0);
-    std::string url = handover_url(created->second);
+    std::string url = handover_url(created->name);
     ASSERT_EQ(::send(datagram.get(), url.data(), url.size(), 0), static_cast<ssize_t>(url.size()));
-    auto hs = handshake(std::move(created->first));
+    auto hs = handshake(std::move(created->server));
     ASSERT_TRUE(hs) << hs.error().display();
     ASSERT_TRUE(send_request(hs->requests, CliRequest{CliRequest::SetOpenBehavior{DefaultOpenBehavior::NewWindow}}));
     const std::vector<CliResponse> expected = {

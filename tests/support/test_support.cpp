@@ -20,6 +20,20 @@
 
 namespace kiv::testing {
 
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+  if (const char* old = std::getenv(name)) saved_ = old;
+  set(value);
+}
+
+ScopedEnv::~ScopedEnv() { set(saved_); }
+
+void ScopedEnv::set(const std::optional<std::string>& value) {
+  if (value)
+    ::setenv(name_.c_str(), value->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
 ScopedTempDir::ScopedTempDir() {
   std::string tmpl = "/tmp/kiv-test-XXXXXX";
   if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -27,6 +27,22 @@ class ScopedTempDir {
   std::string path_;
 };
 
+/// Sets (or, with nothing, unsets) one variable of this process's
+/// environment for the object's lifetime; the old value comes back after.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  /// Changes the value again within the same scope.
+  void set(const std::optional<std::string>& value);
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
 /// BrokenPipe: the write end of a pipe whose read end is already closed;
 /// Full: /dev/full, where every write fails with ENOSPC.
 enum class Stdio { Inherit, DevNull, Closed, Pipe, BrokenPipe, Full };

@@ -16,19 +16,8 @@ using testing::ScopedTempDir;
 
 class TempTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
-    if (old) saved_ = old;
-    ::setenv("TMPDIR", dir_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_)
-      ::setenv("TMPDIR", saved_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
   ScopedTempDir dir_;
-  std::optional<std::string> saved_;
+  testing::ScopedEnv tmpdir_{"TMPDIR", dir_.path()};
 };
 
 bool exists(const std::string& path) {
@@ -78,22 +67,43 @@ TEST_F(TempTest, DirectoryIsRemovedWithContentsUnlessKept) {
   EXPECT_TRUE(exists(path));
 }
 
+TEST_F(TempTest, DirectoryModeFollowsTheUmaskUnlessOwnerOnly) {
+  struct Case {
+    mode_t umask;
+    mode_t umask_mode;  // DirAccess::Umask
+  };
+  // OwnerOnly is 0700 whatever the umask, even one that takes the owner's bits.
+  for (const Case c : {Case{0, 0777}, Case{022, 0755}, Case{077, 0700}, Case{0700, 0077}}) {
+    SCOPED_TRACE(c.umask);
+    const mode_t saved = ::umask(c.umask);
+    auto plain = TempDir::create(DirAccess::Umask);
+    auto private_dir = TempDir::create(DirAccess::OwnerOnly);
+    ::umask(saved);
+    ASSERT_TRUE(plain && private_dir);
+    struct stat st;
+    ASSERT_EQ(::stat(plain->path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.umask_mode);
+    ASSERT_EQ(::stat(private_dir->path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+  }
+}
+
 TEST_F(TempTest, RelativeAndEmptyTmpdirAreTakenFromTheWorkingDirectory) {
   char* cwd = ::getcwd(nullptr, 0);
   ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
   ::mkdir("rel", 0755);
-  ::setenv("TMPDIR", "rel", 1);
+  tmpdir_.set("rel");
   EXPECT_EQ(temp_base_dir().value(), dir_.path() + "/rel");
-  ::setenv("TMPDIR", "", 1);
+  tmpdir_.set("");
   EXPECT_EQ(temp_base_dir().value(), dir_.path());
-  ::unsetenv("TMPDIR");
+  tmpdir_.set(std::nullopt);
   EXPECT_EQ(temp_base_dir().value(), "/tmp");
   ASSERT_EQ(::chdir(cwd), 0);
   std::free(cwd);
 }
 
 TEST_F(TempTest, MissingBaseReportsThePathTried) {
-  ::setenv("TMPDIR", (dir_.path() + "/missing").c_str(), 1);
+  tmpdir_.set(dir_.path() + "/missing");
   auto file = TempFile::create();
   ASSERT_FALSE(file);
   EXPECT_TRUE(std::regex_match(file.error().display(),

@@ -140,7 +140,7 @@ TEST(PathWithPositionMapPath, KeepsThePositionOrPassesTheErrorOn) {
   ASSERT_TRUE(mapped);
   EXPECT_EQ(*mapped, (PathWithPosition{"/w/a.rs", 3, 4}));
   auto failed = value.map_path([](const std::string&) -> Result<std::string> {
-    return fail(Error::os(ENOENT).add_context("inner"));
+    return with_context(fail_os(ENOENT), "inner");
   });
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().display(), "inner: No such file or directory (os error 2)");

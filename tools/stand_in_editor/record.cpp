@@ -13,9 +13,15 @@ using nlohmann::json;
 
 json optional_text(const std::optional<std::string>& text) { return text ? json(*text) : json(nullptr); }
 
-json pairs_json(const std::vector<std::pair<std::string, std::string>>& pairs) {
+json pairs_json(const ipc::EnvEntries& entries) {
   json out = json::array();
-  for (const auto& [first, second] : pairs) out.push_back(json::array({first, second}));
+  for (const auto& [name, value] : entries) out.push_back(json::array({name, value}));
+  return out;
+}
+
+json pairs_json(const std::vector<ipc::DiffPair>& pairs) {
+  json out = json::array();
+  for (const auto& pair : pairs) out.push_back(json::array({pair.old_path, pair.new_path}));
   return out;
 }
 

@@ -115,11 +115,11 @@ class Session {
     }
     Status sent;
     if (mode == HandshakeMode::Normal) {
-      sent = ipc::send_handshake(*connection, ipc::Handshake{std::move(requests->first), std::move(responses->second)});
-      requests_.emplace(std::move(requests->second));
-      responses_.emplace(std::move(responses->first));
+      sent = ipc::send_handshake(*connection, ipc::Handshake{std::move(requests->sender), std::move(responses->receiver)});
+      requests_.emplace(std::move(requests->receiver));
+      responses_.emplace(std::move(responses->sender));
     } else {
-      const int fds[] = {requests->first.fd(), responses->second.fd()};
+      const int fds[] = {requests->sender.fd(), responses->receiver.fd()};
       std::string payload = mode == HandshakeMode::Short ? le64(0) : le64(0) + le64(5);
       sent = with_context(connection->send(payload, fds), "io error");
     }
@@ -199,7 +199,7 @@ std::vector<std::string> describe(const CliRequest* request) {
   lines.push_back(std::string(SELF) + ": received an open request; nothing is opened");
   for (const auto& path : open.paths) lines.push_back("path: " + path);
   for (const auto& url : open.urls) lines.push_back("url: " + url);
-  for (const auto& [old_path, new_path] : open.diff_paths) lines.push_back("diff: " + old_path + " -> " + new_path);
+  for (const auto& pair : open.diff_paths) lines.push_back("diff: " + pair.old_path + " -> " + pair.new_path);
   if (open.diff_has_directory) lines.push_back("diff has a directory: yes");
   lines.push_back(std::string("open behavior: ") + behavior_name(open.open_behavior));
   lines.push_back(std::string("wait: ") + (open.wait ? "yes" : "no"));

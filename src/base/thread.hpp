@@ -1,5 +1,4 @@
-// Named threads whose result is read when they are joined, and the idle
-// worker pool of the open path.
+// Named threads whose result is read when they are joined.
 #pragma once
 
 #include <pthread.h>
@@ -54,6 +53,8 @@ JoinHandle<T> spawn_named_thread(const char* name, std::function<T()> body) {
   std::thread thread;
   try {
     thread = std::thread([result, body = std::move(body), thread_name = std::string(name)]() mutable {
+      // Named from inside: for the calling thread this is one prctl, where
+      // naming another thread means writing a file under /proc.
       ::pthread_setname_np(::pthread_self(), thread_name.c_str());
       result->emplace(body());
     });
@@ -62,15 +63,5 @@ JoinHandle<T> spawn_named_thread(const char* name, std::function<T()> body) {
   }
   return JoinHandle<T>(std::move(thread), std::move(result));
 }
-
-/// "RayonWorker" followed by `index` in decimal.
-std::string rayon_worker_thread_name(size_t index);
-/// The same name, in the form the pool takes it.
-inline std::string rayon_worker_thread_name_shim(size_t index) { return rayon_worker_thread_name(index); }
-
-/// Builds the process-wide worker pool once: four idle threads with 10 MiB
-/// stacks named RayonWorker0 to RayonWorker3. It is given no work and lives
-/// until the process ends. Failing to start a thread is a broken invariant.
-void build_global_worker_pool();
 
 }  // namespace kiv
