@@ -91,6 +91,8 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 std::string utf8_lossy(std::string_view bytes) {
+  // Nearly every text kiv converts is valid already: one copy.
+  if (is_valid_utf8(bytes)) return std::string(bytes);
   std::string out;
   out.reserve(bytes.size());
   size_t i = 0;

@@ -158,22 +158,38 @@ TransportSizes transport_sizes_for(std::size_t send_buffer) {
   return {send_buffer, send_buffer - RESERVED_SIZE, (send_buffer - RESERVED_SIZE - HEADER_SIZE) & ~std::size_t{7}};
 }
 
+namespace {
+
+std::atomic<std::size_t> measured_send_buffer{0};
+
+// The send buffer of `fd`, a socket with the system's default, kept for the
+// whole process. Threads that measure at the same time all get the same figure.
+Result<std::size_t> measure_send_buffer(int fd) {
+  int value = 0;
+  socklen_t length = sizeof value;
+  if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &value, &length) != 0) return fail_last_os();
+  // The kernel's floor for a send buffer is several kilobytes; anything
+  // this small would be a broken system, not a size to work with.
+  if (value < 1024) return fail("the socket send buffer is too small: " + std::to_string(value) + " bytes");
+  measured_send_buffer.store(static_cast<std::size_t>(value), std::memory_order_relaxed);
+  return static_cast<std::size_t>(value);
+}
+
+}  // namespace
+
 Result<TransportSizes> transport_sizes() {
-  static std::atomic<std::size_t> measured{0};
-  std::size_t send_buffer = measured.load(std::memory_order_relaxed);
+  std::size_t send_buffer = measured_send_buffer.load(std::memory_order_relaxed);
   if (send_buffer == 0) {
     KIV_TRY_ASSIGN(auto probe, socket_pair());
-    int value = 0;
-    socklen_t length = sizeof value;
-    if (::getsockopt(probe.kept.get(), SOL_SOCKET, SO_SNDBUF, &value, &length) != 0) return fail_last_os();
-    // The kernel's floor for a send buffer is several kilobytes; anything
-    // this small would be a broken system, not a size to work with.
-    if (value < 1024) return fail("the socket send buffer is too small: " + std::to_string(value) + " bytes");
-    send_buffer = static_cast<std::size_t>(value);
-    // Threads that measure at the same time all get the same figure.
-    measured.store(send_buffer, std::memory_order_relaxed);
+    KIV_TRY_ASSIGN(send_buffer, measure_send_buffer(probe.kept.get()));
   }
   return transport_sizes_for(send_buffer);
+}
+
+Status measure_transport_sizes_on(int fresh_socket) {
+  if (measured_send_buffer.load(std::memory_order_relaxed) != 0) return {};
+  KIV_TRY(measure_send_buffer(fresh_socket));
+  return {};
 }
 
 Result<IpcSender> IpcSender::connect(const std::string& name) {

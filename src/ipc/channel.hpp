@@ -51,6 +51,12 @@ TransportSizes transport_sizes_for(std::size_t send_buffer);
 /// the next call).
 [[nodiscard]] Result<TransportSizes> transport_sizes();
 
+/// Takes the send buffer that transport_sizes() measures from
+/// `fresh_socket`, a Unix socket this process has just created (so it has
+/// the system's default), sparing it a socket pair made only to be measured.
+/// Does nothing once the figure is known.
+[[nodiscard]] Status measure_transport_sizes_on(int fresh_socket);
+
 /// One received message.
 struct IpcMessage {
   ByteBuffer payload;

@@ -32,6 +32,7 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create() {
   int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail_last_os();
   UniqueFd listener(fd);
+  KIV_TRY(measure_transport_sizes_on(listener.get()));
 
   // Only kiv's own user (the editor's too) may reach the socket: whoever
   // connects first receives the request and speaks for the editor.

@@ -1,6 +1,6 @@
 #include "paths/data_dir.hpp"
 
-#include <pwd.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "base/fs.hpp"
+#include "base/io.hpp"
 #include "base/panic.hpp"
 #include "base/text.hpp"
+#include "base/unique_fd.hpp"
 
 namespace kiv {
 namespace {
@@ -69,15 +71,32 @@ Result<std::string> init_data_dir(const std::optional<std::string>& custom, cons
   return join_path(*base, kDataDirComponent);
 }
 
+std::optional<std::string> home_from_passwd(std::string_view passwd, unsigned uid) {
+  const std::string wanted = std::to_string(uid);
+  while (!passwd.empty()) {
+    size_t end = passwd.find('\n');
+    std::string_view line = passwd.substr(0, end);
+    passwd.remove_prefix(end == std::string_view::npos ? passwd.size() : end + 1);
+    std::string_view fields[7];
+    size_t count = 0;
+    for (size_t at = 0; count < 7;) {
+      size_t colon = line.find(':', at);
+      fields[count++] = line.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
+      if (colon == std::string_view::npos) break;
+      at = colon + 1;
+    }
+    if (count < 6 || fields[2] != wanted) continue;
+    if (fields[5].empty()) return std::nullopt;
+    return std::string(fields[5]);
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> passwd_home_dir() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
-    buffer.resize(buffer.size() * 2);
-  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] == '\0') return std::nullopt;
-  return std::string(found->pw_dir);
+  std::string passwd;
+  UniqueFd fd(::open("/etc/passwd", O_RDONLY | O_CLOEXEC));
+  if (!fd || !read_to_end(fd.get(), passwd)) return std::nullopt;
+  return home_from_passwd(passwd, ::getuid());
 }
 
 Result<std::string> data_dir() {

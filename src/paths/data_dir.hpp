@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/error.hpp"
 #include "base/text.hpp"
@@ -34,8 +35,15 @@ std::optional<std::string> config_dir();
 [[nodiscard]] Result<std::string> init_data_dir(const std::optional<std::string>& custom, const EnvLookup& env,
                                                 const std::function<std::optional<std::string>()>& passwd_home);
 
-/// The home directory field of the real user's password-database entry, when
-/// the entry exists and the field is not empty.
+/// The home directory field of `uid`'s entry in `passwd` (the text of
+/// /etc/passwd: name:password:uid:gid:gecos:home:shell lines), when there is
+/// such an entry and the field is not empty.
+std::optional<std::string> home_from_passwd(std::string_view passwd, unsigned uid);
+
+/// The home directory of the real user from /etc/passwd, read directly: kiv
+/// is linked statically, and the C library's user lookup would then load the
+/// name service modules of whatever C library the machine has at run time.
+/// Nothing when the file or the entry is missing or the field is empty.
 std::optional<std::string> passwd_home_dir();
 
 }  // namespace kiv

@@ -77,6 +77,8 @@ std::string_view parent_path(std::string_view path) {
 }
 
 bool same_components(std::string_view a, std::string_view b) {
+  // An absolute path begins with the root component, a relative one never.
+  if (a.starts_with('/') != b.starts_with('/')) return false;
   ComponentReader ra(a), rb(b);
   while (true) {
     auto ca = ra.next();

@@ -103,29 +103,56 @@ std::optional<std::string> try_canonicalize(std::string_view path) {
   return std::move(*canonical);
 }
 
-// `path` made absolute through its nearest existing ancestor. Any failure to
-// canonicalise an ancestor only moves the walk one level up.
+// `path` made absolute through its nearest existing ancestor: the deepest
+// level of the walk up from `path` that canonicalises, unless the walk first
+// meets the working directory as read (which stands even where it cannot be
+// canonicalised, say below an ancestor that is not searchable) or runs out
+// of names.
+//
+// The levels are found by text alone, then searched by halves: a level that
+// canonicalises proves every level above it does too, since canonicalising
+// it resolved each of their components on the way. So an argument of many
+// missing components costs a few canonicalisations, not one per level.
 Result<std::string> resolve_path(const std::string& path, std::string_view argument) {
   KIV_TRY_ASSIGN(std::string cwd, with_context(current_dir(), "retrieving current directory"));
-  std::string_view probe = path;
-  std::vector<std::string_view> tail;  // the missing names, last one first
-  std::string base;
-  while (true) {
-    if (auto canonical = try_canonicalize(probe)) {
-      base = std::move(*canonical);
+  std::vector<std::string_view> levels;  // path, its parent, ..., deepest first
+  std::vector<std::string_view> names;   // names[i]: the last name of levels[i]
+  std::optional<Error> no_name;          // why the walk cannot go above the last level
+  for (std::string_view probe = path;; probe = parent_path(probe)) {
+    levels.push_back(probe);
+    if (probe.empty() || same_components(probe, cwd)) break;
+    auto name = require_file_name(probe, argument);
+    if (!name) {
+      no_name = std::move(name).error();
       break;
     }
-    // The working directory as read stands even where it cannot be
-    // canonicalised (an ancestor that is not searchable, say).
-    if (probe.empty() || same_components(probe, cwd)) {
-      base = cwd;
-      break;
-    }
-    KIV_TRY_ASSIGN(std::string_view name, require_file_name(probe, argument));
-    tail.push_back(name);
-    probe = parent_path(probe);
+    names.push_back(*name);
   }
-  return push_missing_components(std::move(base), tail);
+
+  // The first level that canonicalises, by halves over [low, high). An empty
+  // last level never does (and says nothing of the levels below it).
+  size_t searched = levels.back().empty() ? levels.size() - 1 : levels.size();
+  size_t low = 0, high = searched;
+  std::optional<std::string> canonical_found;
+  while (low < high) {
+    size_t mid = low + (high - low) / 2;
+    if (auto canonical = try_canonicalize(levels[mid])) {
+      high = mid;
+      canonical_found = std::move(canonical);
+    } else {
+      low = mid + 1;
+    }
+  }
+  size_t found = low;
+  if (found < searched) {
+    // canonical_found holds the canonical form of the last success, which is
+    // levels[found].
+    names.resize(found);
+    return push_missing_components(std::move(*canonical_found), names);
+  }
+  if (no_name) return std::unexpected(std::move(*no_name));
+  names.resize(levels.size() - 1);
+  return push_missing_components(std::move(cwd), names);
 }
 
 }  // namespace

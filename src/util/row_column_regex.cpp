@@ -42,7 +42,7 @@ bool is_flag_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <=
 
 }  // namespace
 
-std::string to_re2_syntax(std::string_view pattern) {
+std::string to_re2_syntax(std::string_view pattern, DigitClass digits) {
   std::string out;
   out.reserve(pattern.size());
   bool in_class = false;
@@ -53,7 +53,7 @@ std::string to_re2_syntax(std::string_view pattern) {
       // Escapes are kept whole (an escaped blank or '#' is a literal), except
       // the digit class, which RE2 reads as ASCII only.
       if (pattern[i + 1] == 'd')
-        out += "\\p{Nd}";
+        out += digits == DigitClass::Unicode ? "\\p{Nd}" : "[0-9]";
       else
         out.append(pattern.substr(i, 2));
       i += 2;
@@ -107,19 +107,44 @@ std::string to_re2_syntax(std::string_view pattern) {
   return out;
 }
 
-const re2::RE2* init_row_column_regex() {
-  RE2::Options options;  // UTF-8, leftmost-first, case-sensitive
+namespace {
+
+const re2::RE2* compile_row_column_regex(DigitClass digits, RE2::Options::Encoding encoding) {
+  RE2::Options options;  // leftmost-first, case-sensitive
+  options.set_encoding(encoding);
   options.set_log_errors(false);
-  auto* regex = new RE2(to_re2_syntax(ROW_COLUMN_REGEX_TEXT), options);
+  auto* regex = new RE2(to_re2_syntax(ROW_COLUMN_REGEX_TEXT, digits), options);
   if (!regex->ok()) panic("the row/column pattern does not compile: " + regex->error());
   if (regex->NumberOfCapturingGroups() != 17) panic("the row/column pattern must have 17 groups");
   return regex;
 }
 
+}  // namespace
+
+const re2::RE2* init_row_column_regex() {
+  return compile_row_column_regex(DigitClass::Unicode, RE2::Options::EncodingUTF8);
+}
+
+const re2::RE2* init_ascii_row_column_regex() {
+  // Latin-1 reads one byte as one character: on ASCII text that is the same
+  // reading as UTF-8's, without the multi-byte automata.
+  return compile_row_column_regex(DigitClass::Ascii, RE2::Options::EncodingLatin1);
+}
+
+// Never freed: searches may run until the process ends.
 const re2::RE2& RowColumnRegex::get() const {
-  // Never freed: searches may run until the process ends.
   static const re2::RE2* const regex = init_row_column_regex();
   return *regex;
+}
+
+const re2::RE2& AsciiRowColumnRegex::get() const {
+  static const re2::RE2* const regex = init_ascii_row_column_regex();
+  return *regex;
+}
+
+const re2::RE2& row_column_regex_for(std::string_view text) {
+  bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? ASCII_ROW_COLUMN_REGEX.get() : ROW_COLUMN_REGEX.get();
 }
 
 namespace {
@@ -201,7 +226,7 @@ bool is_decimal_digit(char32_t cp) {
 RowColumnGroups row_column_groups_by_engine(std::string_view text, size_t begin, size_t end) {
   constexpr int kGroups = 18;  // the whole match and the 17 groups
   std::array<re2::StringPiece, kGroups> groups;
-  bool matched = ROW_COLUMN_REGEX.get().Match(piece(text), begin, end, RE2::ANCHOR_BOTH, groups.data(), kGroups);
+  bool matched = row_column_regex_for(text).Match(piece(text), begin, end, RE2::ANCHOR_BOTH, groups.data(), kGroups);
   KIV_ASSERT(matched);
   // A group that took part has a non-null start, even when it is empty.
   RowColumnGroups out{};
@@ -278,7 +303,7 @@ std::optional<RowColumnGroups> search_row_column(std::string_view text) {
   // not even be compiled.
   if (text.find_first_of(":(") == std::string_view::npos) return std::nullopt;
   re2::StringPiece whole;
-  if (!ROW_COLUMN_REGEX.get().Match(piece(text), 0, text.size(), RE2::UNANCHORED, &whole, 1)) return std::nullopt;
+  if (!row_column_regex_for(text).Match(piece(text), 0, text.size(), RE2::UNANCHORED, &whole, 1)) return std::nullopt;
   size_t begin = static_cast<size_t>(whole.data() - text.data());
   size_t end = begin + whole.size();
   if (end - begin > kEngineSpan) {

@@ -54,6 +54,27 @@ TEST(InitDataDir, ChoosesTheBaseInOrder) {
   }
 }
 
+TEST(HomeFromPasswd, TheUidsEntryAndItsSixthField) {
+  const std::string passwd =
+      "root:x:0:0:root:/root:/bin/bash\n"
+      "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
+      "nohome:x:7:7:no home::/bin/sh\n"
+      "short:x:8\n"
+      "colons:x:9:9:a:b:/home/with:colon:/bin/sh\n"
+      "late:x:1000:1000:Late,,,:/home/late:/bin/bash";  // no final newline
+  struct Case {
+    unsigned uid;
+    std::optional<std::string> home;
+  };
+  const Case cases[] = {{0, "/root"}, {1, "/usr/sbin"}, {7, std::nullopt}, {8, std::nullopt},
+                        {9, "b"}, {1000, "/home/late"}, {100, std::nullopt}, {10, std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uid);
+    EXPECT_EQ(home_from_passwd(passwd, c.uid), c.home);
+  }
+  EXPECT_EQ(home_from_passwd("", 0), std::nullopt);
+}
+
 TEST(PasswdHomeDir, MatchesTheRealUser) {
   // As root in CI this is /root; the point is that the lookup works at all.
   auto home = passwd_home_dir();

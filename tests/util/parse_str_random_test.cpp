@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 
+#include "base/fs.hpp"
 #include "base/text.hpp"
 #include "scoped_chdir.hpp"
 #include "test_support.hpp"
+#include "util/path_text.hpp"
 #include "util/path_with_position.hpp"
 
 namespace kiv {
@@ -91,6 +94,67 @@ TEST(ParsePathWithPositionRandom, ReturnsAnAbsolutePathOrTheParseError) {
       EXPECT_TRUE(is_valid_utf8(*got));
     } else {
       EXPECT_EQ(got.error().display(), "parsing as path with position " + text);
+    }
+  }
+}
+
+// The walk up to the nearest existing ancestor, one canonicalisation per
+// level, as the simplest reading of it: the launcher's walk must agree on
+// every argument, whatever its shortcuts.
+Result<std::string> resolve_level_by_level(const std::string& path, std::string_view argument) {
+  KIV_TRY_ASSIGN(std::string cwd, current_dir());
+  std::string_view probe = path;
+  std::vector<std::string_view> tail;
+  while (true) {
+    if (probe.find('\0') == std::string_view::npos) {
+      if (auto canonical = canonicalize(std::string(probe))) return push_missing_components(*canonical, tail);
+    }
+    if (probe.empty() || same_components(probe, cwd)) return push_missing_components(cwd, tail);
+    KIV_TRY_ASSIGN(std::string_view name, require_file_name(probe, argument));
+    tail.push_back(name);
+    probe = parent_path(probe);
+  }
+}
+
+TEST(ParsePathWithPositionRandom, AgreesWithALevelByLevelWalkInATreeWithLinksAndFiles) {
+  testing::ScopedTempDir tmp;
+  namespace fs = std::filesystem;
+  const std::string root = fs::canonical(tmp.path()).string();
+  fs::create_directories(root + "/d/e/f");
+  testing::write_file(root + "/d/file", "x");
+  testing::write_file(root + "/d/e/f/g.rs", "x");
+  fs::create_directory_symlink(root + "/d/e", root + "/d/link");
+  fs::create_symlink(root + "/d/missing-target", root + "/d/dangling");
+  fs::create_symlink(root + "/d/loop", root + "/d/loop");
+  fs::create_directories(root + "/d/closed/inner");
+  const std::string_view pieces[] = {"d", "e", "f", "g.rs", "file", "link", "dangling", "loop", "closed",
+                                     "inner", "missing", "..", ".", "", "g.rs:3", "x:4:5", "(1,2)"};
+  const std::uint64_t seed = seed_from_env();
+  SCOPED_TRACE("KIV_RANDOM_SEED=" + std::to_string(seed));
+  std::mt19937_64 rng(seed + 2);
+  testing::ScopedChdir in(root + "/d");
+  for (int i = 0; i < 3000 && !HasFailure(); ++i) {
+    std::string text = i % 3 == 0 ? root : "";
+    size_t count = 1 + rng() % (i % 50 == 0 ? 400 : 8);
+    for (size_t n = 0; n < count; ++n) {
+      if (!text.empty() || n > 0) text += '/';
+      text += pieces[rng() % std::size(pieces)];
+    }
+    SCOPED_TRACE("case " + std::to_string(i) + ": " + shown(text));
+    auto got = parse_path_with_position(text);
+    Result<std::string> expected = [&]() -> Result<std::string> {
+      if (text.find('\0') == std::string::npos) {
+        if (auto whole = canonicalize(text)) return path_to_string_lossy(*whole);
+      }
+      PathWithPosition value = PathWithPosition::parse_str(text);
+      KIV_TRY_ASSIGN(value, value.map_path([&](const std::string& p) { return resolve_level_by_level(p, text); }));
+      return value.to_string(path_to_string_lossy);
+    }();
+    ASSERT_EQ(got.has_value(), expected.has_value()) << (got ? *got : got.error().display());
+    if (got) {
+      EXPECT_EQ(*got, *expected);
+    } else {
+      EXPECT_EQ(got.error().display(), expected.error().display());
     }
   }
 }

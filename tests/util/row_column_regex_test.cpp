@@ -73,6 +73,7 @@ TEST(ToRe2Syntax, KeepsClassesAndEscapesAsWritten) {
     SCOPED_TRACE(c.in);
     EXPECT_EQ(to_re2_syntax(c.in), c.out);
   }
+  EXPECT_EQ(to_re2_syntax("[\\d,]\\d+ \\\\d", DigitClass::Ascii), "[[0-9],][0-9]+\\\\d");
 }
 
 struct Groups {
@@ -186,6 +187,36 @@ TEST(RowColumnRegex, AgreesWithABacktrackingMatcherOnShortTexts) {
     EXPECT_EQ(got->row, m[numbers[1]].str());
     EXPECT_EQ(got->column, m[numbers[2]].str());
   }
+}
+
+// The ASCII form is what every all-ASCII name is searched with: on such a
+// text it must report RE2's own Unicode captures, every group of them.
+TEST(AsciiRowColumnRegex, GivesTheUnicodeFormsCapturesOnAsciiText) {
+  const RE2& unicode = ROW_COLUMN_REGEX.get();
+  const RE2& ascii = ASCII_ROW_COLUMN_REGEX.get();
+  const std::string_view alphabet = "::::::((()),,,0123456789a.\n\x01\x7F -";
+  std::mt19937_64 rng(13);
+  int matched = 0;
+  for (int i = 0; i < 20000 && !HasFailure(); ++i) {
+    std::string text;
+    for (size_t n = 1 + rng() % (i % 100 == 0 ? 3000 : 24); n > 0; --n) text += alphabet[rng() % alphabet.size()];
+    SCOPED_TRACE(text.size() < 200 ? text : text.substr(0, 200) + "...");
+    ASSERT_EQ(&row_column_regex_for(text), &ascii);
+    re2::StringPiece in(text.data(), text.size());
+    std::array<re2::StringPiece, 18> by_unicode, by_ascii;
+    bool found = unicode.Match(in, 0, text.size(), RE2::UNANCHORED, by_unicode.data(), 18);
+    ASSERT_EQ(ascii.Match(in, 0, text.size(), RE2::UNANCHORED, by_ascii.data(), 18), found);
+    if (!found) continue;
+    ++matched;
+    for (int g = 0; g < 18; ++g) {
+      SCOPED_TRACE(g);
+      EXPECT_EQ(by_ascii[g].data(), by_unicode[g].data());
+      EXPECT_EQ(by_ascii[g].size(), by_unicode[g].size());
+    }
+  }
+  EXPECT_GT(matched, 5000);
+  EXPECT_EQ(&row_column_regex_for("a\xC3\xA9:1"), &unicode);
+  EXPECT_EQ(&row_column_regex_for("\xD9\xA1"), &unicode);
 }
 
 TEST(IsDecimalDigit, IsWhatRe2CallsNd) {
