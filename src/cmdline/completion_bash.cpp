@@ -4,7 +4,7 @@
 // Files and directories come from bash-completion's _filedir when it is
 // loaded (quoting, "~"), else from compgen.
 #include "cmdline/completion.hpp"
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 namespace kiv::cmdline {
 
@@ -22,30 +22,30 @@ std::string choices_array(const Values& values) {
 }  // namespace
 
 std::string bash_completion(const Command& cmd) {
-  Spec spec = completion::spec_of(cmd);
-  const std::string fn = "_" + spec.ident;
+  Model model = completion::model_of(cmd);
+  const std::string fn = "_" + model.ident;
 
   // The options that take values: how many, and what each value is.
   std::string option_cases;
-  for (const Option& o : spec.options) {
+  for (const Option& o : model.options) {
     if (o.count == 0 || !o.long_name) continue;
     option_cases += completion::fill("        {}) count={} kind={} choices={} ;;\n", sh_quote("--" + *o.long_name),
                                      o.count, kind_word(o.values.kind), choices_array(o.values));
   }
   std::string words;
-  for (const std::string& w : completion::option_words(spec)) words += " " + sh_quote(w);
+  for (const std::string& w : completion::option_words(model)) words += " " + sh_quote(w);
 
   std::string positional = "    return 0";
   std::string trailing_line = "        *) ;;";
-  if (spec.positional) {
+  if (model.positional) {
     positional = completion::fill("    kind={} choices={}\n    {}_values \"$cur\"",
-                                  kind_word(spec.positional->values.kind), choices_array(spec.positional->values), fn);
-    if (spec.positional->trailing) trailing_line = "        *) trailing=1 ;;";
+                                  kind_word(model.positional->values.kind), choices_array(model.positional->values), fn);
+    if (model.positional->trailing) trailing_line = "        *) trailing=1 ;;";
   }
 
   std::string out;
-  out += completion::fill("# bash completion for {}\t\t\t\t\t-*- shell-script -*-\n", spec.program);
-  out += completion::fill("# Load with: source <({} --completions bash)\n\n", sh_quote(spec.program));
+  out += completion::fill("# bash completion for {}\t\t\t\t\t-*- shell-script -*-\n", model.program);
+  out += completion::fill("# Load with: source <({} --completions bash)\n\n", sh_quote(model.program));
   out += completion::fill(
       "# Sets count (values per occurrence, -1: up to the next option), kind and\n"
       "# choices for the option $1; count=0 for flags and unknown words.\n"
@@ -147,7 +147,7 @@ std::string bash_completion(const Command& cmd) {
       "{3}\n"
       "}}\n\n",
       fn, trailing_line, words, positional);
-  out += completion::fill("complete -F {} {}\n\n# ex: filetype=sh\n", fn, sh_quote(spec.program));
+  out += completion::fill("complete -F {} {}\n\n# ex: filetype=sh\n", fn, sh_quote(model.program));
   return out;
 }
 

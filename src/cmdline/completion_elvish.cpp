@@ -2,7 +2,7 @@
 // the parser does and returns the candidates of the current word's place:
 // option names with their help, an option's values, or paths.
 #include "cmdline/completion.hpp"
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 namespace kiv::cmdline {
 
@@ -23,10 +23,10 @@ std::string value_entry(const Values& values, int count) {
 }  // namespace
 
 std::string elvish_completion(const Command& cmd) {
-  Spec spec = completion::spec_of(cmd);
+  Model model = completion::model_of(cmd);
   std::string takes;
   std::string options;
-  for (const Option& o : spec.options) {
+  for (const Option& o : model.options) {
     if (o.long_name && o.count != 0)
       takes += completion::fill("    &{}={}\n", elv_quote("--" + *o.long_name), value_entry(o.values, o.count));
     for (const std::string& word : names_of(o))
@@ -35,9 +35,9 @@ std::string elvish_completion(const Command& cmd) {
   takes = takes.empty() ? "[&]" : "[\n" + takes + "  ]";
   std::string positional = "$nil";
   bool trailing = false;
-  if (spec.positional) {
-    positional = value_entry(spec.positional->values, 1);
-    trailing = spec.positional->trailing;
+  if (model.positional) {
+    positional = value_entry(model.positional->values, 1);
+    trailing = model.positional->trailing;
   }
 
   return completion::fill(
@@ -114,7 +114,7 @@ std::string elvish_completion(const Command& cmd) {
       "    $values $positional '' $seed\n"
       "  }}\n"
       "}}\n",
-      spec.program, elv_quote(spec.program), takes, options, positional, trailing ? "true" : "false");
+      model.program, elv_quote(model.program), takes, options, positional, trailing ? "true" : "false");
 }
 
 }  // namespace kiv::cmdline

@@ -3,7 +3,7 @@
 // stop after "--" or the first path and further values of an option get
 // their own candidates.
 #include "cmdline/completion.hpp"
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 namespace kiv::cmdline {
 
@@ -32,22 +32,22 @@ std::string value_args(const Values& values) {
 }  // namespace
 
 std::string fish_completion(const Command& cmd) {
-  Spec spec = completion::spec_of(cmd);
-  const std::string state = "__fish_" + spec.ident + "_state";
-  const std::string prog = fish_quote(spec.program);
+  Model model = completion::model_of(cmd);
+  const std::string state = "__fish_" + model.ident + "_state";
+  const std::string prog = fish_quote(model.program);
 
   std::string counts;
-  for (const Option& o : spec.options) {
+  for (const Option& o : model.options) {
     if (o.count == 0 || !o.long_name) continue;
     counts += completion::fill("            case {}\n                set count {}\n", fish_quote("--" + *o.long_name),
                           o.count);
   }
   std::string positional_case = "                continue";
-  if (spec.positional && spec.positional->trailing)
+  if (model.positional && model.positional->trailing)
     positional_case = "                set state trailing\n                break";
 
   std::string out;
-  out += completion::fill("# fish completion for {}. Load with: {} --completions fish | source\n\n", spec.program, prog);
+  out += completion::fill("# fish completion for {}. Load with: {} --completions fish | source\n\n", model.program, prog);
   out += completion::fill(
       "# Succeeds when the words before the cursor leave one of the states given:\n"
       "# \"options\" (options and paths), \"trailing\" (after \"--\" or the first path,\n"
@@ -90,7 +90,7 @@ std::string fish_completion(const Command& cmd) {
       state, counts, positional_case);
 
   out += completion::fill("complete -c {} -f\n", prog);
-  for (const Option& o : spec.options) {
+  for (const Option& o : model.options) {
     std::string line = completion::fill("complete -c {} -n {}", prog, fish_quote(state + " options"));
     if (o.long_name) {
       // While this option waits for its value its own line must still apply.
@@ -108,9 +108,9 @@ std::string fish_completion(const Command& cmd) {
                          fish_quote(state + " value:--" + *o.long_name), value_args(o.values));
     }
   }
-  if (spec.positional) {
+  if (model.positional) {
     out += completion::fill("complete -c {} -n {} {}\n", prog, fish_quote(state + " options trailing"),
-                       value_args(spec.positional->values));
+                       value_args(model.positional->values));
   }
   return out;
 }

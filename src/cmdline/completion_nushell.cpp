@@ -1,7 +1,7 @@
 // The nushell script: the command's signature as an `export extern`, with a
 // completer command for each enumerated value, in a module of its own.
 #include "cmdline/completion.hpp"
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 namespace kiv::cmdline {
 
@@ -27,7 +27,7 @@ std::string comment(const std::string& help) { return help.empty() ? "" : "  # "
 }  // namespace
 
 std::string nushell_completion(const Command& cmd) {
-  Spec spec = completion::spec_of(cmd);
+  Model model = completion::model_of(cmd);
   std::string completers;
   // The shape of a value: a directory, a path, or text whose candidates a
   // completer command gives.
@@ -36,7 +36,7 @@ std::string nushell_completion(const Command& cmd) {
       case ValueKind::Files: return "path";
       case ValueKind::Dirs: return "directory";
       case ValueKind::Choices: {
-        std::string name = "nu-complete " + spec.program + " " + what;
+        std::string name = "nu-complete " + model.program + " " + what;
         std::string list;
         for (const std::string& c : values.choices) list += " " + nu_quote(c);
         completers += completion::fill("  def {} [] {{\n    [{} ]\n  }}\n\n", nu_quote(name), list);
@@ -47,7 +47,7 @@ std::string nushell_completion(const Command& cmd) {
   };
 
   std::string params;
-  for (const Option& o : spec.options) {
+  for (const Option& o : model.options) {
     std::string line = "    ";
     if (o.long_name) {
       line += "--" + *o.long_name;
@@ -58,12 +58,12 @@ std::string nushell_completion(const Command& cmd) {
     if (o.count != 0) line += ": " + shape(o.values, o.long_name ? *o.long_name : std::string(1, *o.short_name));
     params += line + comment(o.help) + "\n";
   }
-  if (spec.positional) {
-    const auto& p = *spec.positional;
+  if (model.positional) {
+    const auto& p = *model.positional;
     params += completion::fill("    ...{}: {}{}\n", parameter_name(p.name), shape(p.values, parameter_name(p.name)),
                           comment(p.help));
   }
-  std::string module = nu_quote(spec.program + " completions");
+  std::string module = nu_quote(model.program + " completions");
   return completion::fill(
       "# nushell completion for {0}. Load with:\n"
       "#   {0} --completions nushell | save -f {0}-completions.nu\n"
@@ -78,7 +78,7 @@ std::string nushell_completion(const Command& cmd) {
       "}}\n"
       "\n"
       "export use {1} *\n",
-      spec.program, module, completers, nu_quote(spec.program), params);
+      model.program, module, completers, nu_quote(model.program), params);
 }
 
 }  // namespace kiv::cmdline

@@ -3,7 +3,7 @@
 // for option names (with their help as tool tip), an option's values or
 // paths.
 #include "cmdline/completion.hpp"
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 namespace kiv::cmdline {
 
@@ -35,10 +35,10 @@ std::string tip(const Option& o, const std::string& word) { return o.help.empty(
 }  // namespace
 
 std::string powershell_completion(const Command& cmd) {
-  Spec spec = completion::spec_of(cmd);
+  Model model = completion::model_of(cmd);
   std::string takes;
   std::string options;
-  for (const Option& o : spec.options) {
+  for (const Option& o : model.options) {
     if (o.long_name && o.count != 0)
       takes += completion::fill("        {} = {}\n", ps_quote("--" + *o.long_name), value_entry(o.values, o.count));
     // Each name with the form the menu shows (value names included) and its help.
@@ -49,9 +49,9 @@ std::string powershell_completion(const Command& cmd) {
   }
   std::string positional = "$null";
   bool trailing = false;
-  if (spec.positional) {
-    positional = value_entry(spec.positional->values, 1);
-    trailing = spec.positional->trailing;
+  if (model.positional) {
+    positional = value_entry(model.positional->values, 1);
+    trailing = model.positional->trailing;
   }
 
   return completion::fill(
@@ -140,7 +140,7 @@ std::string powershell_completion(const Command& cmd) {
       "        & $values $positional '' $seed\n"
       "    }}\n"
       "}}\n",
-      spec.program, ps_quote(spec.program), takes, options, positional, trailing ? "true" : "false");
+      model.program, ps_quote(model.program), takes, options, positional, trailing ? "true" : "false");
 }
 
 }  // namespace kiv::cmdline

@@ -1,7 +1,7 @@
-// The zsh script: one _arguments call whose specs come from the definition.
+// The zsh script: one _arguments call whose option specs come from the definition.
 // The file works both autoloaded from $fpath (its #compdef line) and sourced.
 #include "cmdline/completion.hpp"
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 namespace kiv::cmdline {
 
@@ -65,14 +65,14 @@ std::string option_spec(const Option& o) {
 }  // namespace
 
 std::string zsh_completion(const Command& cmd) {
-  Spec spec = completion::spec_of(cmd);
-  const std::string fn = "_" + spec.ident;
-  std::string specs;
-  for (const Option& o : spec.options) specs += "    " + option_spec(o) + "\n";
+  Model model = completion::model_of(cmd);
+  const std::string fn = "_" + model.ident;
+  std::string argument_specs;
+  for (const Option& o : model.options) argument_specs += "    " + option_spec(o) + "\n";
   std::string flags = "-s -S";
-  if (spec.positional) {
-    const auto& p = *spec.positional;
-    specs += "    " + completion::sh_quote("*:" + escaped(p.name, ":") + ":" + action(p.values)) + "\n";
+  if (model.positional) {
+    const auto& p = *model.positional;
+    argument_specs += "    " + completion::sh_quote("*:" + escaped(p.name, ":") + ":" + action(p.values)) + "\n";
     // After the first path every word is a path: no options are offered.
     if (p.trailing) flags += " -A '-*'";
   }
@@ -94,7 +94,7 @@ std::string zsh_completion(const Command& cmd) {
       "else\n"
       "  compdef {3} {2}\n"
       "fi\n",
-      spec.program, "_" + spec.program, completion::sh_quote(spec.program), fn, specs, flags);
+      model.program, "_" + model.program, completion::sh_quote(model.program), fn, argument_specs, flags);
 }
 
 }  // namespace kiv::cmdline

@@ -21,7 +21,7 @@ COMP_WORDS=("${words[@]}")
 COMP_CWORD=$((${#words[@]} - 1))
 COMP_LINE=$line
 COMP_POINT=${#line}
-spec=$(complete -p "${words[0]}") || exit 4
-[[ $spec =~ -F\ ([^ ]+) ]] || exit 4
+registration=$(complete -p "${words[0]}") || exit 4
+[[ $registration =~ -F\ ([^ ]+) ]] || exit 4
 "${BASH_REMATCH[1]}" "${words[0]}" "${words[COMP_CWORD]}" "${words[COMP_CWORD-1]}"
 printf '%s\n' "${COMPREPLY[@]}"

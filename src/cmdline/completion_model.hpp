@@ -46,18 +46,18 @@ struct Positional {
   std::string help;
 };
 
-struct Spec {
+struct Model {
   std::string program;  // the name the shell completes
   std::string ident;    // the program name usable in function names
   std::vector<Option> options;
   std::optional<Positional> positional;
 };
 
-/// The spec of `cmd`, which must be built.
-Spec spec_of(const Command& cmd);
+/// The model of `cmd`, which must be built.
+Model model_of(const Command& cmd);
 
 /// Every option word: "--long" names first, then "-s" names, in definition order.
-std::vector<std::string> option_words(const Spec& spec);
+std::vector<std::string> option_words(const Model& model);
 
 /// `tmpl` with "{}" replaced by the next argument, "{N}" by argument N and
 /// "{{", "}}" by single braces.

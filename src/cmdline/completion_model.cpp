@@ -1,4 +1,4 @@
-#include "cmdline/completion_spec.hpp"
+#include "cmdline/completion_model.hpp"
 
 #include "base/panic.hpp"
 
@@ -34,17 +34,17 @@ Values values_of(const Arg& arg) {
 
 }  // namespace
 
-Spec spec_of(const Command& cmd) {
+Model model_of(const Command& cmd) {
   if (!cmd.is_built()) panic("completion script of a command that is not built");
-  Spec spec;
-  spec.program = cmd.display_name();
-  for (char c : spec.program) {
+  Model model;
+  model.program = cmd.display_name();
+  for (char c : model.program) {
     bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    spec.ident += word ? c : '_';
+    model.ident += word ? c : '_';
   }
   for (const Arg& arg : cmd.args()) {
     if (arg.is_positional()) {
-      spec.positional = Positional{arg.is_trailing(), arg.value_names().front(), values_of(arg), one_line(arg)};
+      model.positional = Positional{arg.is_trailing(), arg.value_names().front(), values_of(arg), one_line(arg)};
       continue;
     }
     Option option;
@@ -55,16 +55,16 @@ Spec spec_of(const Command& cmd) {
     option.repeatable = arg.action() == ArgAction::Append;
     if (option.count != 0) option.values = values_of(arg);
     option.help = one_line(arg);
-    spec.options.push_back(std::move(option));
+    model.options.push_back(std::move(option));
   }
-  return spec;
+  return model;
 }
 
-std::vector<std::string> option_words(const Spec& spec) {
+std::vector<std::string> option_words(const Model& model) {
   std::vector<std::string> words;
-  for (const Option& o : spec.options)
+  for (const Option& o : model.options)
     if (o.long_name) words.push_back("--" + *o.long_name);
-  for (const Option& o : spec.options)
+  for (const Option& o : model.options)
     if (o.short_name) words.push_back(std::string("-") + *o.short_name);
   return words;
 }
