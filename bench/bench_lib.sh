@@ -34,3 +34,22 @@ bench_world() {
     XDG_CACHE_HOME=$scratch/cache XDG_STATE_HOME=$scratch/state XDG_RUNTIME_DIR=$scratch/runtime \
     KIV_ALLOW_ROOT=true LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin
 }
+
+# bench_scratch NAME: a scratch directory in $scratch, removed however the
+# script ends, and stop_server, which stops the editor peer whose pid the
+# script keeps in $server_pid (also done at the end).
+bench_scratch() {
+  scratch=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+  server_pid=""
+  trap 'stop_server; rm -rf "$scratch"' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+}
+
+stop_server() {
+  if [ -n "$server_pid" ]; then
+    kill -TERM "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=""
+  fi
+}

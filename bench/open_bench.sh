@@ -31,22 +31,7 @@ kiv=$root/build/bin/kiv
 editor=$root/build/libexec/kiv-editor
 source_bin=$root/build/bench/pipe_source
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/kiv-open-bench.XXXXXX")
-server_pid=""
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill -TERM "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-  fi
-}
-cleanup() {
-  stop_server
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+bench_scratch kiv-open-bench
 
 bench_world "$scratch"
 # The editor only takes the request and answers Exit 0: its own printing is

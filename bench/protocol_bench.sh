@@ -27,22 +27,7 @@ bench_need protocol_bench hyperfine:hyperfine /usr/bin/time:time python3:python3
 cmake -S . -B build -G Ninja >/dev/null
 ninja -C build kiv >/dev/null
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/kiv-protocol-bench.XXXXXX")
-server_pid=""
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill -TERM "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-  fi
-}
-cleanup() {
-  stop_server
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+bench_scratch kiv-protocol-bench
 
 # A bundle of its own: kiv with the instant peer where it looks for the editor.
 mkdir -p "$scratch/bundle/bin" "$scratch/bundle/libexec"
