@@ -76,6 +76,15 @@ void disarm_termination_cleanup() {
   restore_actions();
 }
 
+void run_termination_cleanup_now() {
+  std::lock_guard lock(g_mutex);
+  if (g_armed.exchange(false)) {
+    ::unlink(g_file);
+    ::rmdir(g_dir);
+  }
+  restore_actions();
+}
+
 void reraise_with_default_action(int signal_number) {
   const int saved_errno = errno;
   struct sigaction default_action {};

@@ -22,6 +22,11 @@ namespace kiv {
 /// before arming. Nothing happens when nothing is armed.
 void disarm_termination_cleanup();
 
+/// What a signal would do, without the signal: removes the armed file and
+/// directory, if still armed, then disarms. For a process about to end
+/// while the owner of the paths cannot (a thread still waiting on them).
+void run_termination_cleanup_now();
+
 /// For the end of a signal handler: gives `signal_number` its default action
 /// and raises it again. The signal is blocked while its handler runs, so it
 /// stays pending and ends the process as usual as soon as the handler

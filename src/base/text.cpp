@@ -154,7 +154,7 @@ std::optional<std::uint64_t> parse_ascii_decimal(std::string_view digits, std::u
   for (char c : digits) {
     if (c < '0' || c > '9') return std::nullopt;
     auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return std::nullopt;
+    if (digit > max || value > (max - digit) / 10) return std::nullopt;
     value = value * 10 + digit;
   }
   return value;

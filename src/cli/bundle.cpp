@@ -3,12 +3,6 @@
 #include "base/fs.hpp"
 #include "util/path_text.hpp"
 
-#include <limits.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-
 namespace kiv {
 namespace {
 

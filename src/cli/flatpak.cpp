@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,8 +87,13 @@ std::string replace_process(const std::vector<std::string>& argv) {
     if (nul != std::string::npos) return nul_argument_debug_form(nul, argument);
   }
   CStrings c_argv(argv);
+  // kiv ignores SIGPIPE for itself; an ignored disposition would survive the
+  // exec into flatpak-spawn and the host kiv, which should start as usual.
+  ::signal(SIGPIPE, SIG_DFL);
   ::execv(FLATPAK_SPAWN_PATH, c_argv.get());
-  return errno_debug_form(errno);
+  const int err = errno;
+  ::signal(SIGPIPE, SIG_IGN);
+  return errno_debug_form(err);
 }
 
 }  // namespace

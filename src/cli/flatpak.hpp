@@ -25,9 +25,9 @@ bool inside_editor_sandbox();
 
 /// Inside the editor's sandbox, unless KIV_FLATPAK_NO_ESCAPE is set, replaces
 /// the process by flatpak-spawn running the installation's kiv on the host
-/// with `args` (the process arguments, the program first). Returns only when
-/// the escape does not apply; a failure is reported on standard error and
-/// ends the process with status 1.
+/// with `args` (the process arguments, the program first). Returns nothing
+/// when the escape does not apply; a failure is reported on standard error
+/// and gives the status the invocation ends with, 1.
 [[nodiscard]] std::optional<ExitStatus> restart_on_flatpak_host(const std::vector<std::string>& args);
 
 /// The installation directory from what `flatpak info --show-location`

@@ -97,10 +97,9 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
   options.file_actions = &no_standard_streams;
   auto pid = spawn_process(argv, envp.get(), options);
   if (!pid) {
-    int err = pid.error().os_code().value_or(0);
-    const char* description = ::strerrordesc_np(err);
+    const char* description = pid.error().os_code() ? ::strerrordesc_np(*pid.error().os_code()) : nullptr;
     return fail("failed to exec " + debug_quoted(editor_path) + ": couldn't exec process: " +
-                (description ? description : "Unknown error"));
+                (description ? std::string(description) : pid.error().display()));
   }
   return {};
 }

@@ -26,9 +26,11 @@ std::vector<std::string> editor_argv(const std::string& editor_path, const std::
                                              const std::optional<std::string>& user_data_dir);
 
 /// Offers `url` as one datagram to a running editor on the hand-over socket;
-/// when none takes it, forks a detached editor (new session, no standard
+/// when none takes it, starts a detached editor (new session, no standard
 /// descriptors, KIV_FORCE_CLI_MODE set empty) and does not wait for it.
-/// Errors are the OS error of creating the socket, writing the URL or fork.
+/// Errors are the OS error of creating the socket or writing the URL, or
+/// "failed to exec \"PATH\": couldn't exec process: {description}" when the
+/// editor cannot be started.
 [[nodiscard]] Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
                                            const std::optional<std::string>& user_data_dir);
 

@@ -12,6 +12,7 @@
 
 #include "askpass/askpass.hpp"
 #include "base/io.hpp"
+#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 #include "cli/bundle.hpp"
 #include "cli/command_line.hpp"
@@ -114,10 +115,17 @@ Outcome run_open_path(const ArgsKind& args, const std::string& editor_path) {
   // The launch. A foreground editor's own status is not ours: only what
   // the editor reported through the exchange counts, if it did by now, and
   // the threads are left running.
+  // When no editor is going to connect, the exchange thread waits on the
+  // rendezvous for ever and cannot remove it: kiv does, before it ends.
   if (args.foreground) {
-    KIV_TRY(run_app_foreground(editor_path, std::move(request.url), args.user_data_dir));
+    auto ran = run_app_foreground(editor_path, std::move(request.url), args.user_data_dir);
+    run_termination_cleanup_now();
+    KIV_TRY(ran);
   } else {
-    KIV_TRY(send_url_or_spawn_app(editor_path, std::move(request.url), args.user_data_dir));
+    if (Status launched = send_url_or_spawn_app(editor_path, std::move(request.url), args.user_data_dir); !launched) {
+      run_termination_cleanup_now();
+      return std::unexpected(std::move(launched).error());
+    }
     // Joins in their fixed order; the first failure is the run's error.
     KIV_TRY(receiver.join());
     if (stdin_forwarder) KIV_TRY(stdin_forwarder->join());

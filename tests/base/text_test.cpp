@@ -82,6 +82,8 @@ TEST(ParseAsciiDecimal, DigitsOnlyUpToTheLimit) {
   };
   const Case cases[] = {
       {"0", 9, 0},
+      {"7", 5, std::nullopt},  // a single digit above the limit
+      {"5", 5, 5},
       {"007", 9, 7},
       {"4294967295", 4294967295u, 4294967295u},
       {"4294967296", 4294967295u, std::nullopt},

@@ -26,6 +26,7 @@ struct SpawnCall {
   Args argv;
   Args env;
   std::string stdin_target;
+  std::string sigpipe;  // "ignored" or "default"
 };
 
 Args split_nul_terminated(const std::string& bytes) {
@@ -77,7 +78,8 @@ class FlatpakE2e : public E2eTest {
     for (int n = 1; fs::exists(calls_dir_ + "/" + std::to_string(n) + ".argv"); ++n) {
       std::string base = calls_dir_ + "/" + std::to_string(n);
       found.push_back({split_nul_terminated(testing::read_file(base + ".argv")),
-                       split_nul_terminated(testing::read_file(base + ".env")), testing::read_file(base + ".stdin")});
+                       split_nul_terminated(testing::read_file(base + ".env")), testing::read_file(base + ".stdin"),
+                       testing::read_file(base + ".sigpipe")});
     }
     return found;
   }
@@ -194,6 +196,9 @@ TEST_F(FlatpakE2e, ReplacementGetsExactlyItsArgumentsAndKivsEnvironment) {
     expected.insert(expected.end(), c.host_args.begin(), c.host_args.end());
     EXPECT_EQ(recorded[1].argv, expected);
     EXPECT_EQ(recorded[1].env, entries(options.env));
+    // kiv ignores SIGPIPE for itself; neither program it starts inherits that.
+    EXPECT_EQ(recorded[0].sigpipe, "default");
+    EXPECT_EQ(recorded[1].sigpipe, "default");
   }
 }
 

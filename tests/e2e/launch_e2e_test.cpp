@@ -259,6 +259,8 @@ TEST_F(LaunchE2e, DetachedEditorThatCannotBeExecutedEndsKivWithTheExecFailure) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "error: failed to exec \"" + editor + "\": couldn't exec process: Exec format error\n");
   EXPECT_EQ(result.out, "");
+  // Nothing will connect, and the rendezvous is not left behind.
+  EXPECT_TRUE(fs::is_empty(env_["TMPDIR"]));
 }
 
 class ForegroundE2e : public E2eTest {};
@@ -289,6 +291,7 @@ TEST_F(ForegroundE2e, EditorThatCannotBeExecutedIsTheOsError) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err, "error: Permission denied (os error 13)\n");
   EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(fs::is_empty(env_["TMPDIR"]));
 }
 
 }  // namespace

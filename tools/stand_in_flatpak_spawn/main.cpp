@@ -3,6 +3,7 @@
 // with a location of the test's choosing. See README.md.
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,7 +51,8 @@ std::string nul_list(char* const* entries) {
   return out;
 }
 
-// N.argv, N.env and N.stdin in `dir`, N the first number not taken yet.
+// N.argv, N.env, N.stdin and N.sigpipe ("ignored" or "default") in `dir`,
+// N the first number not taken yet.
 void record_call(const std::string& dir, char** argv) {
   for (int n = 1;; ++n) {
     std::string base = dir + "/" + std::to_string(n);
@@ -67,6 +69,11 @@ void record_call(const std::string& dir, char** argv) {
     int stdin_fd = ::open((base + ".stdin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (stdin_fd < 0) die("cannot record into " + dir, 125);
     write_file(stdin_fd, stdin_target, base + ".stdin");
+    struct sigaction sigpipe {};
+    ::sigaction(SIGPIPE, nullptr, &sigpipe);
+    int sigpipe_fd = ::open((base + ".sigpipe").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (sigpipe_fd < 0) die("cannot record into " + dir, 125);
+    write_file(sigpipe_fd, sigpipe.sa_handler == SIG_IGN ? "ignored" : "default", base + ".sigpipe");
     return;
   }
 }
