@@ -46,11 +46,10 @@ ipc::OpenBehavior open_behavior_from_flags(const ArgsKind& args) {
 
 Result<OpenRequest> assemble_open_request(const ArgsKind& args, bool stdout_is_terminal) {
   // The rendezvous the editor calls back on, and the URL naming it.
-  auto server = with_context(ipc::IpcOneShotServer::create(), "Handshake before Kiv spawn");
-  if (!server) return std::unexpected(std::move(server).error());
   // Interrupted while it waits for the editor, kiv leaves no socket behind.
-  if (Status armed = with_context(server->server.remove_when_interrupted(), "Handshake before Kiv spawn"); !armed)
-    return std::unexpected(std::move(armed).error());
+  auto server = with_context(ipc::IpcOneShotServer::create(ipc::IpcOneShotServer::OnInterrupt::RemoveSocket),
+                             "Handshake before Kiv spawn");
+  if (!server) return std::unexpected(std::move(server).error());
   std::string url = ipc::handover_url(server->name);
 
   OpenRequest request{

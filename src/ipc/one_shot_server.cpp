@@ -28,7 +28,7 @@ std::optional<std::string> server_name_from_handover_url(std::string_view url) {
   return std::string(url.substr(HANDOVER_URL_PREFIX.size()));
 }
 
-Result<IpcOneShotServer::Created> IpcOneShotServer::create() {
+Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interrupt) {
   int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail_last_os();
   UniqueFd listener(fd);
@@ -43,11 +43,15 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create() {
   if (!is_valid_utf8(name)) return fail("the one-shot server's socket path is not valid UTF-8: " + debug_quoted(name));
   KIV_TRY_ASSIGN(UnixSocketAddress address, unix_socket_address(name));
 
-  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
+  // Owned from here, so that every failure below removes what was made; and
+  // armed before the socket exists, so that no signal can come between its
+  // creation and the arming.
+  IpcOneShotServer server(std::move(dir), std::move(listener), name);
+  if (on_interrupt == OnInterrupt::RemoveSocket) KIV_TRY(server.remove_when_interrupted());
+  if (::bind(server.listener_.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
     return fail_last_os();
   }
-  if (::listen(listener.get(), BACKLOG) != 0) return fail_last_os();
-  IpcOneShotServer server(std::move(dir), std::move(listener), name);
+  if (::listen(server.listener_.get(), BACKLOG) != 0) return fail_last_os();
   return Created{std::move(server), std::move(name)};
 }
 

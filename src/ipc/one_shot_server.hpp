@@ -35,11 +35,18 @@ class IpcOneShotServer {
   struct Created;
   struct Accepted;
 
+  /// With RemoveSocket, SIGINT, SIGTERM and SIGHUP remove the socket file
+  /// and its directory, from before the socket exists until the server is
+  /// gone, and then end the process as usual (signals that are ignored stay
+  /// ignored). For one such server at a time.
+  enum class OnInterrupt { LeaveSocket, RemoveSocket };
+
   /// A new server, listening (backlog 10), with its name: the socket file's
   /// absolute path. Fails with the temporary directory's error ("{os error}
-  /// at path \"...\""), the OS error of socket, bind or listen, or when the
-  /// path is not UTF-8 or too long for a socket address.
-  [[nodiscard]] static Result<Created> create();
+  /// at path \"...\""), the OS error of socket, bind or listen, when the
+  /// path is not UTF-8 or too long for a socket address, or (RemoveSocket)
+  /// too long to prepare for the signal handler.
+  [[nodiscard]] static Result<Created> create(OnInterrupt on_interrupt = OnInterrupt::LeaveSocket);
 
   IpcOneShotServer(IpcOneShotServer&& other) noexcept;
   IpcOneShotServer& operator=(IpcOneShotServer&& other) noexcept;
@@ -52,15 +59,13 @@ class IpcOneShotServer {
   /// when the peer closes without sending).
   [[nodiscard]] Result<Accepted> accept() &&;
 
-  /// From now until the server is gone, SIGINT, SIGTERM and SIGHUP remove
-  /// the socket file and its directory before they end the process as usual
-  /// (signals that are ignored stay ignored). For one server at a time.
-  /// Fails only on a path too long to prepare for the signal handler.
-  [[nodiscard]] Status remove_when_interrupted();
-
   const std::string& name() const { return name_; }
 
  private:
+  // Arms the removal on SIGINT, SIGTERM and SIGHUP; fails only on a path too
+  // long to prepare for the signal handler.
+  [[nodiscard]] Status remove_when_interrupted();
+
   IpcOneShotServer(TempDir dir, UniqueFd listener, std::string name)
       : dir_(std::move(dir)), listener_(std::move(listener)), name_(std::move(name)) {}
   void close_and_remove();
