@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+extern char** environ;
+
 namespace kiv {
 namespace {
 
@@ -44,6 +46,17 @@ Status checked(int err) {
 }
 
 }  // namespace
+
+std::vector<std::string> environment_with(std::string_view name, std::string_view value) {
+  const std::string setting = std::string(name) + "=" + std::string(value);
+  const std::string_view prefix(setting.data(), name.size() + 1);
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!std::string_view(*entry).starts_with(prefix)) env.emplace_back(*entry);
+  }
+  env.push_back(setting);
+  return env;
+}
 
 CStrings::CStrings(std::vector<std::string> strings) : owned(std::move(strings)) {
   pointers.reserve(owned.size() + 1);

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/error.hpp"
@@ -53,6 +54,10 @@ struct SpawnOptions {
   /// Descriptor changes made in the child before the exec, if any.
   const SpawnFileActions* file_actions = nullptr;
 };
+
+/// This process's environment as NAME=VALUE texts, with `name` set to
+/// `value` (replacing an entry of that name), for a child's envp.
+std::vector<std::string> environment_with(std::string_view name, std::string_view value);
 
 /// Starts `argv[0]` (looked up in PATH when it holds no slash) with `argv`
 /// and `envp`. The error is the OS error of whichever step failed, the exec

@@ -27,12 +27,18 @@ std::mutex g_mutex;
 struct sigaction g_previous[SIGNAL_COUNT];
 bool g_installed[SIGNAL_COUNT] = {};
 
-extern "C" void remove_and_end(int signal_number) {
-  const int saved_errno = errno;
+// Removes the armed file and directory, once, whoever comes first; only
+// async-signal-safe calls.
+void remove_armed_paths() {
   if (g_armed.exchange(false)) {
     ::unlink(g_file);
     ::rmdir(g_dir);
   }
+}
+
+extern "C" void remove_and_end(int signal_number) {
+  const int saved_errno = errno;
+  remove_armed_paths();
   errno = saved_errno;
   reraise_with_default_action(signal_number);
 }
@@ -78,10 +84,7 @@ void disarm_termination_cleanup() {
 
 void run_termination_cleanup_now() {
   std::lock_guard lock(g_mutex);
-  if (g_armed.exchange(false)) {
-    ::unlink(g_file);
-    ::rmdir(g_dir);
-  }
+  remove_armed_paths();
   restore_actions();
 }
 

@@ -1,17 +1,14 @@
 #include "cli/launch.hpp"
 
-#include <fcntl.h>
-#include <string.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 
 #include "base/fs.hpp"
-#include "base/socket_address.hpp"
 #include "base/process.hpp"
+#include "base/socket_address.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "paths/data_dir.hpp"
@@ -20,21 +17,6 @@
 extern char** environ;
 
 namespace kiv {
-namespace {
-
-// The environment of this process with KIV_FORCE_CLI_MODE set to "".
-std::vector<std::string> detached_environment() {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (::strncmp(*e, "KIV_FORCE_CLI_MODE=", 19) == 0) continue;
-    env.emplace_back(*e);
-  }
-  env.emplace_back("KIV_FORCE_CLI_MODE=");
-  return env;
-}
-
-}  // namespace
-
 std::vector<std::string> editor_argv(const std::string& editor_path, const std::string& url,
                                      const std::optional<std::string>& user_data_dir) {
   std::vector<std::string> argv = {editor_path, url};
@@ -54,8 +36,6 @@ Result<std::string> hand_over_socket_path(const std::optional<std::string>& user
   }
   return join_path(dir, "kiv-" + RELEASE_CHANNEL_NAME.get() + ".sock");
 }
-
-void set_force_cli_mode_env() { ::setenv("KIV_FORCE_CLI_MODE", "", 1); }
 
 Result<int> run_app_foreground(const std::string& editor_path, std::string url,
                                const std::optional<std::string>& user_data_dir) {
@@ -89,7 +69,7 @@ Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
   // an editor that cannot run is an error here rather than a wait for a
   // connection that never comes.
   CStrings argv(editor_argv(editor_path, url, user_data_dir));
-  CStrings envp(detached_environment());
+  CStrings envp(environment_with("KIV_FORCE_CLI_MODE", ""));
   SpawnFileActions no_standard_streams;
   for (int fd = 0; fd <= 2; ++fd) KIV_TRY(no_standard_streams.add_close(fd));
   SpawnOptions options;

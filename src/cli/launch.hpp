@@ -34,7 +34,4 @@ std::vector<std::string> editor_argv(const std::string& editor_path, const std::
 [[nodiscard]] Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
                                            const std::optional<std::string>& user_data_dir);
 
-/// Sets KIV_FORCE_CLI_MODE to the empty string in this process.
-void set_force_cli_mode_env();
-
 }  // namespace kiv

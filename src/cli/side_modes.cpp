@@ -9,6 +9,7 @@
 #include "cli/command_line.hpp"
 #include "cmdline/completion.hpp"
 #include "release_channel/release_channel.hpp"
+#include "util/path_text.hpp"
 
 namespace kiv {
 namespace {
@@ -41,13 +42,11 @@ std::span<const SideMode> side_modes() { return SIDE_MODES; }
 Outcome run_completions(const ArgsKind& args, const std::string&) {
   // The scripts complete the name kiv is installed under.
   KIV_TRY_ASSIGN(std::string exe, current_exe());
-  std::size_t slash = exe.rfind('/');
-  std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
-  if (name.empty() || name == "." || name == ".." || !is_valid_utf8(name))
-    return fail("--completions expects a UTF-8 name for cli bin");
+  auto name = file_name(exe);
+  if (!name || !is_valid_utf8(*name)) return fail("--completions expects a UTF-8 name for cli bin");
 
   cmdline::Command cmd = define_command_line(cmdline::Command("kiv"));
-  cmd.program_name(name);
+  cmd.program_name(std::string(*name));
   cmd.build();
   std::string script;
   switch (*args.completions) {

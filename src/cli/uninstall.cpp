@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -10,6 +9,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/fs.hpp"
 #include "base/io.hpp"
 #include "base/process.hpp"
 #include "base/unique_fd.hpp"
@@ -18,8 +18,6 @@
 #include "release_channel/release_channel.hpp"
 #include "tempfs/temp.hpp"
 #include "uninstall_script_text.hpp"
-
-extern char** environ;
 
 namespace kiv {
 namespace {
@@ -86,16 +84,6 @@ Status write_script(const std::string& path) {
   return {};
 }
 
-// kiv's environment with KIV_CHANNEL set to the release channel.
-std::vector<std::string> script_environment() {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (::strncmp(*e, "KIV_CHANNEL=", 12) != 0) env.emplace_back(*e);
-  }
-  env.push_back("KIV_CHANNEL=" + RELEASE_CHANNEL_NAME.get());
-  return env;
-}
-
 // While the script runs, a Ctrl-C or Ctrl-\ at the terminal is the script's
 // to act on: kiv outlives it to remove the temporary directory and report
 // its end. Dispositions are put back when the guard goes.
@@ -133,7 +121,7 @@ class TerminalSignalsIgnored {
 // its exit code, or 1 when a signal ended it.
 Result<int> run_script(const std::string& script_path) {
   CStrings argv({"sh", script_path});
-  CStrings envp(script_environment());
+  CStrings envp(environment_with("KIV_CHANNEL", RELEASE_CHANNEL_NAME.get()));
   TerminalSignalsIgnored guard;
   SpawnOptions options;
   options.default_signals = guard.child_defaults();
@@ -146,7 +134,7 @@ Result<int> run_script(const std::string& script_path) {
 // directory is removed however this ends.
 Result<int> run_uninstall_script() {
   KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
-  std::string script_path = dir.path() + "/uninstall.sh";
+  std::string script_path = join_path(dir.path(), "uninstall.sh");
   KIV_TRY(write_script(script_path));
   return run_script(script_path);
 }
