@@ -4,8 +4,9 @@
 // continuation channel (last or not), parts sent on it, continuations closed
 // early, packets with more descriptors than a receiver takes or larger than
 // any sender may send. Everything is sent before anything is received and
-// every sending end is closed, so a receive never waits. Each received
-// message must be whole and sorted, and no descriptor may be left open.
+// every sending end is closed, so a receive never waits. What a received
+// message carries must be sorted (sockets apart from other descriptors), and
+// no descriptor may be left open.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -159,30 +159,6 @@ TEST_F(AskpassTest, ConnectionFailuresAreOneLineAndStatus1) {
   EXPECT_EQ(result.err.rfind("Error connecting to socket : ", 0), 0u) << result.err;
 }
 
-// Runs `options` with standard output a pipe whose reader has gone and
-// standard error captured through the file `err_path`.
-testing::RunResult run_with_stdout_reader_gone(const testing::RunOptions& options, const std::string& err_path) {
-  int out[2];
-  EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-  ::close(out[0]);
-  testing::ExecArgs args(options);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setpgid(0, 0);
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(127);
-    ::execve(args.argv[0], args.argv.data(), args.envp.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  testing::RunResult result;
-  testing::reap_process_group(pid, std::chrono::steady_clock::now() + options.timeout, result);
-  result.err = testing::read_file(err_path);
-  return result;
-}
-
 TEST_F(AskpassTest, StandardOutputIsBufferedByLinesAndItsLastFlushIsNotReported) {
   struct Case {
     std::string answer;
@@ -200,7 +176,9 @@ TEST_F(AskpassTest, StandardOutputIsBufferedByLinesAndItsLastFlushIsNotReported)
     SCOPED_TRACE(c.answer);
     ::unlink(socket().c_str());
     AskpassServer server(socket(), 1, c.answer);  // standard input is empty
-    auto result = run_with_stdout_reader_gone(kiv({"--askpass", socket()}), home_.sub("err"));
+    auto options = kiv({"--askpass", socket()});
+    options.stdout_mode = testing::Stdio::BrokenPipe;  // a reader that has gone
+    auto result = testing::run_process(options);
     EXPECT_EQ(result.exit_code, c.status);
     EXPECT_EQ(result.err, c.err);
   }

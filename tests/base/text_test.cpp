@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 namespace kiv {
 namespace {
 
@@ -62,16 +64,14 @@ TEST(EnvText, InvalidUtf8CountsAsUnsetEmptyAsSet) {
 }
 
 TEST(CaptureEnvironment, KeepsTextVariablesWithTheirValues) {
-  ::setenv("KIV_TEST_CAPTURE", "a=b", 1);
-  ::setenv("KIV_TEST_BYTES", "\xFF", 1);
-  ::setenv("KIV_TEST_EMPTY", "", 1);
+  testing::ScopedEnv text("KIV_TEST_CAPTURE", "a=b");
+  testing::ScopedEnv bytes("KIV_TEST_BYTES", "\xFF");
+  testing::ScopedEnv empty("KIV_TEST_EMPTY", "");
   auto env = capture_environment();
-  EXPECT_EQ(env.at("KIV_TEST_CAPTURE"), "a=b");
-  EXPECT_EQ(env.at("KIV_TEST_EMPTY"), "");
+  EXPECT_EQ(env["KIV_TEST_CAPTURE"], "a=b");
+  EXPECT_EQ(env.count("KIV_TEST_EMPTY"), 1u);
+  EXPECT_EQ(env["KIV_TEST_EMPTY"], "");
   EXPECT_EQ(env.count("KIV_TEST_BYTES"), 0u);
-  ::unsetenv("KIV_TEST_CAPTURE");
-  ::unsetenv("KIV_TEST_BYTES");
-  ::unsetenv("KIV_TEST_EMPTY");
 }
 
 TEST(ParseAsciiDecimal, DigitsOnlyUpToTheLimit) {

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "test_support.hpp"
+
 namespace kiv {
 namespace {
 
@@ -109,20 +111,9 @@ TEST(RestartFailureForms, ErrnoAndNulArgument) {
 // The variables use_sandbox_editor reads and writes, restored afterwards.
 class UseSandboxEditor : public ::testing::Test {
  protected:
-  static constexpr const char* kNames[] = {"KIV_FLATPAK_NO_ESCAPE", "FLATPAK_ID", "KIV_UPDATE_EXPLANATION"};
-  UseSandboxEditor() {
-    for (const char* name : kNames) {
-      if (const char* value = std::getenv(name)) saved_[name] = value;
-      ::unsetenv(name);
-    }
-  }
-  ~UseSandboxEditor() override {
-    for (const char* name : kNames) {
-      ::unsetenv(name);
-      if (saved_.contains(name)) ::setenv(name, saved_[name].c_str(), 1);
-    }
-  }
-  std::map<std::string, std::string> saved_;
+  testing::ScopedEnv no_escape_{"KIV_FLATPAK_NO_ESCAPE", std::nullopt};
+  testing::ScopedEnv flatpak_id_{"FLATPAK_ID", std::nullopt};
+  testing::ScopedEnv explanation_{"KIV_UPDATE_EXPLANATION", std::nullopt};
 };
 
 TEST_F(UseSandboxEditor, OnlyInsideTheSandboxWithTheEscapeOffAndNoKiv) {
@@ -145,11 +136,9 @@ TEST_F(UseSandboxEditor, OnlyInsideTheSandboxWithTheEscapeOffAndNoKiv) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ::unsetenv("KIV_UPDATE_EXPLANATION");
-    ::unsetenv("KIV_FLATPAK_NO_ESCAPE");
-    ::unsetenv("FLATPAK_ID");
-    if (c.no_escape) ::setenv("KIV_FLATPAK_NO_ESCAPE", c.no_escape->c_str(), 1);
-    if (c.flatpak_id) ::setenv("FLATPAK_ID", c.flatpak_id->c_str(), 1);
+    explanation_.set(std::nullopt);
+    no_escape_.set(c.no_escape);
+    flatpak_id_.set(c.flatpak_id);
     O kiv = c.kiv;
     use_sandbox_editor(kiv);
     EXPECT_EQ(kiv, c.applies ? O{"/app/libexec/kiv-editor"} : c.kiv);

@@ -159,9 +159,9 @@ TEST_F(OpenRequestTest, OpenBehaviourFromTheFlag) {
 }
 
 TEST_F(OpenRequestTest, EnvironmentOnlyWhenStdoutIsATerminal) {
-  ::setenv("KIV_TEST_ASSEMBLY", "a=b c", 1);
-  ::setenv("KIV_TEST_ASSEMBLY_EMPTY", "", 1);
-  ::setenv("KIV_TEST_ASSEMBLY_BYTES", "\xC3(", 1);
+  testing::ScopedEnv text("KIV_TEST_ASSEMBLY", "a=b c");
+  testing::ScopedEnv empty("KIV_TEST_ASSEMBLY_EMPTY", "");
+  testing::ScopedEnv bytes("KIV_TEST_ASSEMBLY_BYTES", "\xC3(");
   EXPECT_FALSE(assemble_ok(ArgsKind{}, false).context.env);
 
   OpenRequest request = assemble_ok(ArgsKind{}, true);
@@ -181,9 +181,6 @@ TEST_F(OpenRequestTest, EnvironmentOnlyWhenStdoutIsATerminal) {
     EXPECT_EQ(env[name], item.substr(name.size() + 1)) << name;
   }
   EXPECT_EQ(env.size(), text_variables);
-  ::unsetenv("KIV_TEST_ASSEMBLY");
-  ::unsetenv("KIV_TEST_ASSEMBLY_EMPTY");
-  ::unsetenv("KIV_TEST_ASSEMBLY_BYTES");
 }
 
 TEST_F(OpenRequestTest, DiffErrorsInTheirOrder) {

@@ -30,18 +30,19 @@ TEST(RegistryPush, ConcurrentPushesEachLandExactlyOnce) {
   // before it.
   std::atomic<bool> pushing = true;
   std::size_t walks = 0;
+  std::barrier start(kThreads + 1);  // the pushers and the reader set off together
   std::thread reader([&] {
     std::size_t longest = 0;
-    while (pushing.load()) {
+    start.arrive_and_wait();
+    do {
       std::size_t length = 0;
       for (auto it = registry.begin(); it != registry.end() && length <= items.size(); ++it) ++length;
       EXPECT_LE(length, items.size());
       EXPECT_GE(length, longest);
       longest = length;
       ++walks;
-    }
+    } while (pushing.load());
   });
-  std::barrier start(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
