@@ -23,14 +23,17 @@ std::vector<std::string> worker_names() {
   return names;
 }
 
+long thread_count() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/task"), std::filesystem::directory_iterator());
+}
+
 bool pool_names_are_right() {
+  // A thread is listed as soon as it is created, so a second build that
+  // started anything would show here, named or not yet.
   build_global_worker_pool();
+  const long after_first = thread_count();
   build_global_worker_pool();  // once per process
-  // A thread is listed as soon as it is created: this process's one thread
-  // and exactly four workers, whatever a second build would have started.
-  const auto tasks = std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                   std::filesystem::directory_iterator());
-  if (tasks != 5) return false;
+  if (thread_count() != after_first) return false;
   // Each worker names itself once it runs: wait for all four.
   const std::vector<std::string> expected = {"RayonWorker0\n", "RayonWorker1\n", "RayonWorker2\n", "RayonWorker3\n"};
   for (int i = 0; i < 2000; ++i) {
