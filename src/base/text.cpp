@@ -5,20 +5,15 @@
 extern char** environ;
 
 namespace kiv {
-namespace {
 
-struct Decoded {
-  char32_t cp;
-  size_t length;  // bytes taken: the sequence, or the maximal ill-formed subpart
-  bool valid;
-};
-
-// Decodes one UTF-8 sequence at the start of `s` (not empty).
-Decoded decode_one(std::string_view s) {
-  auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+Utf8Step decode_utf8_step(std::string_view bytes) {
+  if (bytes.empty()) return {0xFFFD, 0, Utf8Status::Incomplete};
+  auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   unsigned char lead = b(0);
-  if (lead < 0x80) return {lead, 1, true};
+  if (lead < 0x80) return {lead, 1, Utf8Status::Valid};
   size_t need;
+  // The range of the first continuation byte: narrower after E0, ED, F0 and
+  // F4, which rules out overlong forms, surrogates and values above U+10FFFF.
   unsigned char lo = 0x80, hi = 0xBF;
   char32_t cp;
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -35,21 +30,36 @@ Decoded decode_one(std::string_view s) {
     if (lead == 0xF0) lo = 0x90;
     if (lead == 0xF4) hi = 0x8F;
   } else {
-    return {0xFFFD, 1, false};
+    return {0xFFFD, 1, Utf8Status::Invalid};
   }
   size_t i = 1;
   for (; i <= need; ++i) {
-    if (i >= s.size()) return {0xFFFD, i, false};
+    if (i >= bytes.size()) return {0xFFFD, i, Utf8Status::Incomplete};
     unsigned char c = b(i);
     unsigned char min = i == 1 ? lo : 0x80;
     unsigned char max = i == 1 ? hi : 0xBF;
-    if (c < min || c > max) return {0xFFFD, i, false};
+    if (c < min || c > max) return {0xFFFD, i, Utf8Status::Invalid};
     cp = (cp << 6) | (c & 0x3F);
   }
-  return {cp, i, true};
+  return {cp, i, Utf8Status::Valid};
 }
 
-}  // namespace
+size_t valid_utf8_prefix(std::string_view bytes) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    // Fast path for ASCII runs.
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    Utf8Step step = decode_utf8_step(bytes.substr(i));
+    if (!step.valid()) break;
+    i += step.length;
+  }
+  return i;
+}
+
+bool is_valid_utf8(std::string_view bytes) { return valid_utf8_prefix(bytes) == bytes.size(); }
 
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -75,21 +85,6 @@ std::string encode_utf8(char32_t cp) {
   return out;
 }
 
-bool is_valid_utf8(std::string_view bytes) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    // Fast path for ASCII runs.
-    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    Decoded d = decode_one(bytes.substr(i));
-    if (!d.valid) return false;
-    i += d.length;
-  }
-  return true;
-}
-
 std::string utf8_lossy(std::string_view bytes) {
   // Nearly every text kiv converts is valid already: one copy.
   if (is_valid_utf8(bytes)) return std::string(bytes);
@@ -97,12 +92,12 @@ std::string utf8_lossy(std::string_view bytes) {
   out.reserve(bytes.size());
   size_t i = 0;
   while (i < bytes.size()) {
-    Decoded d = decode_one(bytes.substr(i));
-    if (d.valid)
-      out.append(bytes.substr(i, d.length));
+    Utf8Step step = decode_utf8_step(bytes.substr(i));
+    if (step.valid())
+      out.append(bytes.substr(i, step.length));
     else
       append_utf8(out, 0xFFFD);
-    i += d.length;
+    i += step.length;
   }
   return out;
 }
@@ -116,17 +111,18 @@ bool is_unicode_white_space(char32_t cp) {
 std::string_view trim_unicode_white_space(std::string_view text) {
   // Leading: decode forwards.
   while (!text.empty()) {
-    Decoded d = decode_one(text);
-    if (!d.valid || !is_unicode_white_space(d.cp)) break;
-    text.remove_prefix(d.length);
+    Utf8Step step = decode_utf8_step(text);
+    if (!step.valid() || !is_unicode_white_space(step.cp)) break;
+    text.remove_prefix(step.length);
   }
   // Trailing: step back to the start of the last sequence.
   while (!text.empty()) {
     size_t start = text.size() - 1;
-    while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80 && text.size() - start < 4) --start;
-    Decoded d = decode_one(text.substr(start));
-    if (!d.valid || start + d.length != text.size() || !is_unicode_white_space(d.cp)) break;
-    text.remove_suffix(d.length);
+    while (start > 0 && is_utf8_continuation(static_cast<unsigned char>(text[start])) && text.size() - start < 4)
+      --start;
+    Utf8Step step = decode_utf8_step(text.substr(start));
+    if (!step.valid() || start + step.length != text.size() || !is_unicode_white_space(step.cp)) break;
+    text.remove_suffix(step.length);
   }
   return text;
 }
@@ -176,8 +172,8 @@ std::string debug_quoted(std::string_view bytes) {
   std::string out = "\"";
   size_t i = 0;
   while (i < bytes.size()) {
-    Decoded d = decode_one(bytes.substr(i));
-    if (!d.valid) {
+    Utf8Step d = decode_utf8_step(bytes.substr(i));
+    if (!d.valid()) {
       for (size_t k = 0; k < d.length; ++k) {
         auto c = static_cast<unsigned char>(bytes[i + k]);
         out += "\\x";

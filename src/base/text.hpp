@@ -1,6 +1,7 @@
 // Byte strings and the few places where they must be text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -10,9 +11,40 @@
 
 namespace kiv {
 
-/// Whether `bytes` is well-formed UTF-8 (no surrogates, no overlong forms,
-/// nothing above U+10FFFF).
+/// What one decoding step found at the start of some bytes.
+enum class Utf8Status : std::uint8_t {
+  Valid,       // a well-formed sequence
+  Invalid,     // a maximal ill-formed subpart that a byte cut short, or a
+               // byte that starts no sequence (a continuation byte, C0, C1,
+               // F5 to FF)
+  Incomplete,  // a maximal ill-formed subpart that the bytes end in
+};
+
+/// One step of UTF-8 decoding: the sequence at the start of the bytes, or
+/// the maximal ill-formed subpart there (the Unicode Standard's unit of
+/// replacement: the longest start of a well-formed sequence, at least one
+/// byte).
+struct Utf8Step {
+  char32_t cp;         // the scalar value; U+FFFD when not valid
+  std::size_t length;  // the bytes taken: 1 to 4 (0 only for empty bytes)
+  Utf8Status status;
+
+  bool valid() const { return status == Utf8Status::Valid; }
+};
+
+/// Decodes the sequence at the start of `bytes`. Well-formed means no
+/// overlong form, no surrogate, nothing above U+10FFFF. Empty bytes give
+/// {U+FFFD, 0, Incomplete}.
+Utf8Step decode_utf8_step(std::string_view bytes);
+
+/// The length of the longest prefix of `bytes` that is well-formed UTF-8.
+std::size_t valid_utf8_prefix(std::string_view bytes);
+
+/// Whether `bytes` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view bytes);
+
+/// Whether `byte` continues a sequence (10xxxxxx) rather than starting one.
+constexpr bool is_utf8_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 /// `bytes` with every maximal ill-formed subpart replaced by one U+FFFD, the
 /// Unicode Standard's recommended practice.

@@ -17,27 +17,6 @@ using Step = std::expected<void, ParseFailure>;
 
 std::unexpected<ParseFailure> failure(ParseError error) { return std::unexpected(ParseFailure(std::move(error))); }
 
-// The code point at the start of valid UTF-8 `s`, and its length.
-std::pair<char32_t, std::size_t> next_code_point(std::string_view s) {
-  auto c = static_cast<unsigned char>(s[0]);
-  std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
-  for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[k]) & 0x3F);
-  return {cp, n};
-}
-
-// The length of the longest valid UTF-8 prefix of `s`.
-std::size_t valid_prefix_length(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
-    if (n == 0 || i + n > s.size() || !is_valid_utf8(s.substr(i, n))) break;
-    i += n;
-  }
-  return i;
-}
-
 class Parser {
  public:
   explicit Parser(const Command& cmd) : cmd_(cmd) {}
@@ -294,17 +273,17 @@ Step Parser::parse_long(std::string_view body) {
 }
 
 Step Parser::parse_short_cluster(std::string_view cluster) {
-  std::size_t valid = valid_prefix_length(cluster);
+  std::size_t valid = valid_utf8_prefix(cluster);
   std::string_view flags = cluster.substr(0, valid);
   while (!flags.empty()) {
-    auto [cp, length] = next_code_point(flags);
-    std::optional<std::size_t> index = cmd_.find_short(cp);
-    if (!index) return failure(unknown_short("-" + std::string(flags.substr(0, length))));
+    Utf8Step name = decode_utf8_step(flags);
+    std::optional<std::size_t> index = cmd_.find_short(name.cp);
+    if (!index) return failure(unknown_short("-" + std::string(flags.substr(0, name.length))));
     // Every short name is a flag (Command::build makes sure), so each takes
     // effect at once.
     waiting_option_.reset();
     if (auto step = react(*index, Ident::Short, {}); !step) return step;
-    flags.remove_prefix(length);
+    flags.remove_prefix(name.length);
   }
   if (valid < cluster.size()) return failure(unknown_short("-" + utf8_lossy(cluster.substr(valid))));
   return {};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/text.hpp"
 
 namespace kiv::cmdline {
 namespace {
@@ -12,12 +13,9 @@ std::vector<char32_t> code_points(std::string_view s) {
   std::vector<char32_t> out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
-    for (std::size_t k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += n;
+    Utf8Step step = decode_utf8_step(s.substr(i));
+    out.push_back(step.cp);
+    i += step.length;
   }
   return out;
 }

@@ -1,5 +1,7 @@
 #include "cmdline/styled.hpp"
 
+#include "base/text.hpp"
+
 namespace kiv::cmdline {
 namespace {
 
@@ -44,7 +46,7 @@ std::size_t display_width(std::string_view text) {
       continue;
     }
     // Continuation bytes belong to the character their lead byte counted.
-    if (!in_control && (c & 0xC0) != 0x80) ++width;
+    if (!in_control && !is_utf8_continuation(c)) ++width;
   }
   return width;
 }

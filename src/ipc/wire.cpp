@@ -125,37 +125,11 @@ Result<UniqueFd> Decoder::channel_end(std::vector<UniqueFd>& channels) {
 }
 
 std::string utf8_error_detail(std::string_view bytes) {
-  auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char lead = at(i);
-    std::size_t need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the first continuation byte
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      need = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      need = 2;
-      if (lead == 0xE0) lo = 0xA0;
-      if (lead == 0xED) hi = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      need = 3;
-      if (lead == 0xF0) lo = 0x90;
-      if (lead == 0xF4) hi = 0x8F;
-    } else {
-      return "invalid utf-8 sequence of 1 bytes from index " + std::to_string(i);
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-      if (i + k >= bytes.size()) return "incomplete utf-8 byte sequence from index " + std::to_string(i);
-      unsigned char c = at(i + k);
-      bool ok = k == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
-      if (!ok) return "invalid utf-8 sequence of " + std::to_string(k) + " bytes from index " + std::to_string(i);
-    }
-    i += need + 1;
-  }
-  return "no utf-8 error";
+  std::size_t i = valid_utf8_prefix(bytes);
+  if (i == bytes.size()) return "no utf-8 error";
+  Utf8Step fault = decode_utf8_step(bytes.substr(i));
+  if (fault.status == Utf8Status::Incomplete) return "incomplete utf-8 byte sequence from index " + std::to_string(i);
+  return "invalid utf-8 sequence of " + std::to_string(fault.length) + " bytes from index " + std::to_string(i);
 }
 
 }  // namespace kiv::ipc

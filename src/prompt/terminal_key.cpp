@@ -115,23 +115,17 @@ size_t continuation_count(unsigned char lead) {
   return 0;
 }
 
-char32_t decode_utf8(std::string_view valid) {
-  auto byte = [&](size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(valid[i])); };
-  switch (valid.size()) {
-    case 2: return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
-    case 3: return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
-    default: return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
-  }
-}
-
 // A lead byte has been read: its continuation bytes come in one read.
 Result<TerminalKey> read_utf8(int fd, unsigned char lead, size_t count) {
   unsigned char buffer[4] = {lead, 0, 0, 0};
   KIV_TRY_ASSIGN(size_t got, read_once(fd, buffer + 1, count));
   if (buffer[1] == CTRL_C) return key(KeyKind::Interrupt);
   std::string_view sequence(reinterpret_cast<const char*>(buffer), count + 1);
-  if (got < count || !is_valid_utf8(sequence)) return key(KeyKind::Unknown);
-  return TerminalKey{KeyKind::Char, decode_utf8(sequence)};
+  // A lead that can start a well-formed sequence announces its length, so a
+  // valid step takes all the bytes read.
+  Utf8Step step = decode_utf8_step(sequence);
+  if (got < count || !step.valid()) return key(KeyKind::Unknown);
+  return TerminalKey{KeyKind::Char, step.cp};
 }
 
 }  // namespace

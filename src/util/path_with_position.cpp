@@ -21,15 +21,6 @@ std::optional<std::uint32_t> parse_number(std::string_view text) {
   return static_cast<std::uint32_t>(*value);
 }
 
-// The length of the well-formed UTF-8 sequence at the start of `s`, or 0.
-size_t valid_sequence_length(std::string_view s) {
-  auto lead = static_cast<unsigned char>(s.front());
-  size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-  if (length == 0 || length > s.size() || !is_valid_utf8(s.substr(0, length))) return 0;
-  return length;
-}
-
 // The pattern reads Unicode text, and RE2 would match no character at all at
 // a byte that is not UTF-8, which would split the name there. Each such byte
 // becomes a placeholder that plays no part in any suffix form, so the name
@@ -38,12 +29,12 @@ std::string with_placeholders(std::string_view name) {
   std::string out(name);
   size_t i = 0;
   while (i < out.size()) {
-    size_t length = valid_sequence_length(std::string_view(out).substr(i));
-    if (length == 0) {
-      out[i] = '?';
-      length = 1;
+    Utf8Step step = decode_utf8_step(std::string_view(out).substr(i));
+    if (step.valid()) {
+      i += step.length;
+    } else {
+      out[i++] = '?';
     }
-    i += length;
   }
   return out;
 }

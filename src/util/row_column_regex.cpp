@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/panic.hpp"
+#include "base/text.hpp"
 
 namespace kiv {
 
@@ -172,16 +173,20 @@ constexpr size_t kEngineSpan = 1024;
 
 re2::StringPiece piece(std::string_view text) { return re2::StringPiece(text.data(), text.size()); }
 
-// The byte length of the decimal digit at text[i] (valid UTF-8), or 0.
+// The byte length of the decimal digit that begins `rest` (valid UTF-8 that
+// does not begin with ASCII), or 0.
+size_t non_ascii_digit_length(std::string_view rest) {
+  Utf8Step step = decode_utf8_step(rest);
+  return step.valid() && is_decimal_digit(step.cp) ? step.length : 0;
+}
+
+// The byte length of the decimal digit at text[i] (valid UTF-8), or 0. Small
+// enough to inline into the loops over long digit runs.
 size_t digit_length(std::string_view text, size_t i) {
   if (i >= text.size()) return 0;
   auto lead = static_cast<unsigned char>(text[i]);
   if (lead < 0x80) return lead >= '0' && lead <= '9' ? 1 : 0;
-  size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-  if (i + length > text.size()) return 0;
-  char32_t cp = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-  return is_decimal_digit(cp) ? length : 0;
+  return non_ascii_digit_length(text.substr(i));
 }
 
 size_t digits_end(std::string_view text, size_t i) {

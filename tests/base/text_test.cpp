@@ -37,6 +37,72 @@ TEST(Utf8, ValidityAndLossyConversion) {
   }
 }
 
+TEST(Utf8, OneDecodingStep) {
+  using enum Utf8Status;
+  struct Case {
+    std::string bytes;
+    Utf8Step step;
+  };
+  const char32_t r = 0xFFFD;
+  const Case cases[] = {
+      {"A", {'A', 1, Valid}},
+      {std::string(1, '\0'), {0, 1, Valid}},
+      {"\xC3\xA9x", {0xE9, 2, Valid}},  // one sequence only
+      {"\xC2\x80", {0x80, 2, Valid}},   // the bounds of each length
+      {"\xDF\xBF", {0x7FF, 2, Valid}},
+      {"\xE0\xA0\x80", {0x800, 3, Valid}},
+      {"\xED\x9F\xBF", {0xD7FF, 3, Valid}},
+      {"\xEE\x80\x80", {0xE000, 3, Valid}},
+      {"\xEF\xBF\xBF", {0xFFFF, 3, Valid}},
+      {"\xF0\x90\x80\x80", {0x10000, 4, Valid}},
+      {"\xF4\x8F\xBF\xBF", {0x10FFFF, 4, Valid}},
+      // Overlong forms: the lead, or the lead and a first byte out of range.
+      {"\xC0\xAF", {r, 1, Invalid}},
+      {"\xC1\xBF", {r, 1, Invalid}},
+      {"\xE0\x9F\xBF", {r, 1, Invalid}},
+      {"\xF0\x8F\xBF\xBF", {r, 1, Invalid}},
+      // Surrogates.
+      {"\xED\xA0\x80", {r, 1, Invalid}},
+      {"\xED\xBF\xBF", {r, 1, Invalid}},
+      // Above U+10FFFF, and leads of no sequence at all.
+      {"\xF4\x90\x80\x80", {r, 1, Invalid}},
+      {"\xF5\x80\x80\x80", {r, 1, Invalid}},
+      {"\xF8\x88\x80\x80\x80", {r, 1, Invalid}},
+      {"\xFF", {r, 1, Invalid}},
+      // Lone continuation bytes.
+      {"\x80", {r, 1, Invalid}},
+      {"\xBF\xBF", {r, 1, Invalid}},
+      // A sequence cut short by a byte: the maximal subpart, up to that byte.
+      {"\xC3(", {r, 1, Invalid}},
+      {"\xC3\xC3\xA9", {r, 1, Invalid}},
+      {"\xE2\x82(", {r, 2, Invalid}},
+      {"\xF0\x9F\x98(", {r, 3, Invalid}},
+      {"\xF0\x9F\x98\xF0\x9F\x98\x80", {r, 3, Invalid}},
+      // A sequence cut short by the end.
+      {"\xC3", {r, 1, Incomplete}},
+      {"\xE2", {r, 1, Incomplete}},
+      {"\xE2\x82", {r, 2, Incomplete}},
+      {"\xF0\x9F\x98", {r, 3, Incomplete}},
+      {"", {r, 0, Incomplete}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(debug_quoted(c.bytes));
+    Utf8Step step = decode_utf8_step(c.bytes);
+    EXPECT_EQ(step.cp, c.step.cp);
+    EXPECT_EQ(step.length, c.step.length);
+    EXPECT_EQ(step.status, c.step.status);
+  }
+}
+
+TEST(Utf8, ValidPrefixEndsAtTheFirstFault) {
+  EXPECT_EQ(valid_utf8_prefix(""), 0u);
+  EXPECT_EQ(valid_utf8_prefix("abc"), 3u);
+  EXPECT_EQ(valid_utf8_prefix("\xFF"), 0u);
+  EXPECT_EQ(valid_utf8_prefix("ab\xE2\x82"), 2u);
+  EXPECT_EQ(valid_utf8_prefix("\xC3\xA9\x80"), 2u);
+  EXPECT_EQ(valid_utf8_prefix("a\xF0\x9F\x98\x80" "b\xED\xA0\x80" "c"), 6u);
+}
+
 TEST(Utf8, TrimsUnicodeWhiteSpaceOnly) {
   EXPECT_EQ(trim_unicode_white_space("  stable\n"), "stable");
   EXPECT_EQ(trim_unicode_white_space("\xE3\x80\x80x\xC2\xA0"), "x");           // U+3000, U+00A0

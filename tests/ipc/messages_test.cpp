@@ -200,6 +200,30 @@ TEST(DecodeResponse, EveryVariantAndEveryWayToFail) {
   }
 }
 
+TEST(Utf8ErrorDetail, NamesTheFirstFaultByItsMaximalSubpart) {
+  struct Case {
+    std::string bytes;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {"\xFF", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"\x80", "invalid utf-8 sequence of 1 bytes from index 0"},
+      {"ab\xC3(", "invalid utf-8 sequence of 1 bytes from index 2"},
+      {"\xE2\x82(", "invalid utf-8 sequence of 2 bytes from index 0"},
+      {"\xC3\xA9\xF0\x9F\x98(", "invalid utf-8 sequence of 3 bytes from index 2"},
+      {"\xC0\xAF", "invalid utf-8 sequence of 1 bytes from index 0"},          // overlong
+      {"x\xED\xA0\x80", "invalid utf-8 sequence of 1 bytes from index 1"},     // surrogate
+      {"\xF4\x90\x80\x80", "invalid utf-8 sequence of 1 bytes from index 0"},  // above U+10FFFF
+      {"\xC3", "incomplete utf-8 byte sequence from index 0"},
+      {"\xF0\x9F\x98\x80\xE2\x82", "incomplete utf-8 byte sequence from index 4"},
+      {"\xE2\x82\xC3", "invalid utf-8 sequence of 2 bytes from index 0"},  // the first fault only
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(hex(c.bytes));
+    EXPECT_EQ(utf8_error_detail(c.bytes), c.detail);
+  }
+}
+
 TEST(EncodeResponse, ByteExactAndRefusesTextThatIsNotUtf8) {
   EXPECT_EQ(hex(*encode_response(CliResponse{CliResponse::Stdout{"hi"}})), "01000000" "0200000000000000" "6869");
   EXPECT_EQ(hex(*encode_response(CliResponse{CliResponse::Exit{-1}})), "03000000ffffffff");
