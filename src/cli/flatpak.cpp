@@ -188,21 +188,10 @@ std::optional<ExitStatus> restart_on_flatpak_host(const std::vector<std::string>
 
 std::string extended_library_path(const std::optional<std::string>& ld_library_path,
                                   const std::optional<std::string>& lib_path) {
-  std::vector<std::string_view> elements;
-  if (ld_library_path) {
-    std::string_view rest = *ld_library_path;
-    for (;;) {
-      size_t colon = rest.find(':');
-      elements.push_back(rest.substr(0, colon));
-      if (colon == std::string_view::npos) break;
-      rest.remove_prefix(colon + 1);
-    }
-  }
-  if (lib_path) elements.push_back(*lib_path);
-  std::string joined;
-  for (size_t i = 0; i < elements.size(); ++i) {
-    if (i > 0) joined += ':';
-    joined += elements[i];
+  std::string joined = ld_library_path.value_or("");
+  if (lib_path && !lib_path->empty()) {
+    if (!joined.empty()) joined += ':';
+    joined += *lib_path;
   }
   return joined;
 }

@@ -1,0 +1,53 @@
+// What the programs kiv starts inherit from it: the library path, the signal
+// mask, and standard descriptors kiv must have in place before anything else.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "e2e_support.hpp"
+
+namespace kiv::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::run_process;
+
+class ChildEnvE2e : public E2eTest {};
+
+// The editor inherits kiv's environment, LD_LIBRARY_PATH as kiv made it.
+// An empty element there would have the loader search the directory kiv
+// was run from.
+TEST_F(ChildEnvE2e, EditorsLibraryPathHasNoElementKivAddedEmpty) {
+  using O = std::optional<std::string>;
+  struct Case {
+    O ld_library_path, lib_path;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // What a kiv started from another kiv's editor meets.
+      {O{""}, O{"/opt/kiv/lib"}, "/opt/kiv/lib"},
+      {O{"/a:/b"}, O{"/opt/kiv/lib"}, "/a:/b:/opt/kiv/lib"},
+      {O{"/a::"}, O{"/opt/kiv/lib"}, "/a:::/opt/kiv/lib"},
+      {O{"/a"}, O{""}, "/a"},
+      {O{}, O{}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ld_library_path.value_or("(unset)") + " + " + c.lib_path.value_or("(unset)"));
+    fs::remove(record());
+    env_.erase("LD_LIBRARY_PATH");
+    env_.erase("KIV_FLATPAK_LIB_PATH");
+    if (c.ld_library_path) env_["LD_LIBRARY_PATH"] = *c.ld_library_path;
+    if (c.lib_path) env_["KIV_FLATPAK_LIB_PATH"] = *c.lib_path;
+    auto result = run_process(kiv({"--foreground", "x.txt"}));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    auto starts = record_events(record(), "start");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0]["ld_library_path"], c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace kiv::e2e
