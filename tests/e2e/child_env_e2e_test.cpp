@@ -49,5 +49,40 @@ TEST_F(ChildEnvE2e, EditorsLibraryPathHasNoElementKivAddedEmpty) {
   }
 }
 
+// A closed standard descriptor is opened on /dev/null at start; when that
+// cannot be done kiv stops at once with status 101 and says which one (a
+// message that has nowhere to go when the closed one is standard error). The
+// run's own mount namespace makes /dev/null read-only, so it cannot be
+// opened for reading and writing.
+TEST_F(ChildEnvE2e, DevNullThatCannotBeOpenedOverAClosedDescriptorIsOneLineAndStatus101) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace of the run's own needs root";
+  const std::string stand_in = home_.sub("null");
+  testing::write_file(stand_in, "");
+  struct Case {
+    std::string redirection;
+    int exit_code;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"", 0, ""},
+      {"0<&-", 101, "cannot open /dev/null on the closed descriptor 0: Read-only file system (os error 30)\n"},
+      {"1>&-", 101, "cannot open /dev/null on the closed descriptor 1: Read-only file system (os error 30)\n"},
+      {"2>&-", 101, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.redirection);
+    testing::RunOptions options = kiv({});
+    options.argv = {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                    "mount --bind \"$1\" /dev/null && mount -o remount,bind,ro /dev/null && exec \"$2\" --version " +
+                        c.redirection,
+                    "sh", stand_in, testing::kiv_binary()};
+    auto result = run_process(options);
+    EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
+    EXPECT_EQ(result.term_signal, 0);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out.starts_with("Kiv "), c.exit_code == 0) << result.out;
+  }
+}
+
 }  // namespace
 }  // namespace kiv::e2e
