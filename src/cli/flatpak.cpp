@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,14 +85,9 @@ std::string replace_process(const std::vector<std::string>& argv) {
     size_t nul = argument.find('\0');
     if (nul != std::string::npos) return nul_argument_debug_form(nul, argument);
   }
-  CStrings c_argv(argv);
-  // kiv ignores SIGPIPE for itself; an ignored disposition would survive the
-  // exec into flatpak-spawn and the host kiv, which should start as usual.
-  ::signal(SIGPIPE, SIG_DFL);
-  ::execv(FLATPAK_SPAWN_PATH, c_argv.get());
-  const int err = errno;
-  ::signal(SIGPIPE, SIG_IGN);
-  return errno_debug_form(err);
+  // flatpak-spawn, and the host kiv after it, start as any child of kiv
+  // does: kiv's ignored SIGPIPE and any blocked signal would survive the exec.
+  return errno_debug_form(exec_in_place(FLATPAK_SPAWN_PATH, CStrings(argv)));
 }
 
 }  // namespace

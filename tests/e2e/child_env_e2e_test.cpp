@@ -15,7 +15,23 @@ namespace {
 namespace fs = std::filesystem;
 using testing::run_process;
 
-class ChildEnvE2e : public E2eTest {};
+constexpr std::uint64_t bit(int signal_number) { return std::uint64_t{1} << (signal_number - 1); }
+constexpr std::uint64_t kIntAndTerm = bit(SIGINT) | bit(SIGTERM);
+
+class ChildEnvE2e : public E2eTest {
+ protected:
+  // The pid of the only stand-in that has recorded its start, once it has.
+  pid_t started_editor() {
+    pid_t pid = -1;
+    EXPECT_TRUE(wait_until([&] {
+      auto starts = record_events(record(), "start");
+      if (starts.empty()) return false;
+      pid = starts.front()["pid"].get<pid_t>();
+      return true;
+    }));
+    return pid;
+  }
+};
 
 // The editor inherits kiv's environment, LD_LIBRARY_PATH as kiv made it.
 // An empty element there would have the loader search the directory kiv
@@ -47,6 +63,50 @@ TEST_F(ChildEnvE2e, EditorsLibraryPathHasNoElementKivAddedEmpty) {
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0]["ld_library_path"], c.expected);
   }
+}
+
+// kiv started by a program that blocks SIGINT and SIGTERM: the editor it
+// starts, in either way, blocks nothing, so `kill PID` and Ctrl-C reach it.
+// The editor never connects and stays, so its mask can be read from /proc.
+TEST_F(ChildEnvE2e, EditorsStartWithNoSignalBlocked) {
+  script("handshake never\nsleep 600000\n");
+  for (bool foreground : {true, false}) {
+    SCOPED_TRACE(foreground ? "foreground" : "detached");
+    fs::remove(record());
+    std::optional<Spawned> kiv_run;
+    {
+      ScopedBlockedSignals blocked({SIGINT, SIGTERM});
+      kiv_run.emplace(kiv(foreground ? std::vector<std::string>{"--foreground", "x.txt"}
+                                     : std::vector<std::string>{"x.txt"}));
+    }
+    pid_t editor = started_editor();
+    ASSERT_GT(editor, 0);
+    // kiv itself was started with the two blocked, as it is meant to be.
+    EXPECT_EQ(blocked_signals(kiv_run->pid()).value_or(0) & kIntAndTerm, kIntAndTerm);
+    EXPECT_EQ(blocked_signals(editor), std::uint64_t{0});
+    EXPECT_EQ(record_events(record(), "start").front()["session_leader"], !foreground);
+    ::kill(editor, SIGKILL);
+    kiv_run.reset();
+  }
+}
+
+// The uninstall script's sh, here a stand-in that prints its own SigBlk line
+// and nothing else (the real one resets its mask, so it would show nothing).
+TEST_F(ChildEnvE2e, UninstallScriptsShellStartsWithNoSignalBlocked) {
+  const std::string bin = home_.sub("bin");
+  fs::create_directories(bin);
+  testing::write_file(bin + "/sh", "#!/usr/bin/env -S grep -h ^SigBlk: /proc/self/status\n");
+  ::chmod((bin + "/sh").c_str(), 0755);
+  auto options = kiv({"--uninstall"});
+  options.env["PATH"] = bin + ":" + options.env["PATH"];
+  testing::RunResult result;
+  {
+    ScopedBlockedSignals blocked({SIGINT, SIGTERM});
+    result = run_process(options);
+  }
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, "SigBlk:\t0000000000000000\n");
+  EXPECT_EQ(result.err, "");
 }
 
 // A closed standard descriptor is opened on /dev/null at start; when that
