@@ -27,9 +27,14 @@ class SpawnAttributes {
     ::sigemptyset(&defaults);
     ::sigaddset(&defaults, SIGPIPE);
     for (int signal : options.default_signals) ::sigaddset(&defaults, signal);
-    short flags = POSIX_SPAWN_SETSIGDEF;
+    // The calling thread's mask would otherwise pass on: a kiv started with
+    // SIGINT and SIGTERM blocked would start an editor that neither stops.
+    sigset_t none;
+    ::sigemptyset(&none);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
     if (options.new_session) flags |= POSIX_SPAWN_SETSID;
     if (int err = ::posix_spawnattr_setsigdefault(&attr_, &defaults)) return fail_os(err);
+    if (int err = ::posix_spawnattr_setsigmask(&attr_, &none)) return fail_os(err);
     if (int err = ::posix_spawnattr_setflags(&attr_, flags)) return fail_os(err);
     return {};
   }
@@ -96,6 +101,20 @@ Result<pid_t> spawn_process(const CStrings& argv, char* const* envp, const Spawn
                 : ::posix_spawnp(&pid, program, actions, attributes.get(), argv.get(), envp);
   if (err != 0) return fail_os(err);
   return pid;
+}
+
+int exec_in_place(const char* path, const CStrings& argv) {
+  sigset_t none, old_mask;
+  ::sigemptyset(&none);
+  ::pthread_sigmask(SIG_SETMASK, &none, &old_mask);
+  struct sigaction old_sigpipe {};
+  ::sigaction(SIGPIPE, nullptr, &old_sigpipe);
+  ::signal(SIGPIPE, SIG_DFL);
+  ::execv(path, argv.get());
+  const int err = errno;
+  ::sigaction(SIGPIPE, &old_sigpipe, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  return err;
 }
 
 Result<int> wait_for_process(pid_t pid) {

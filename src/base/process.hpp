@@ -60,9 +60,17 @@ struct SpawnOptions {
 std::vector<std::string> environment_with(std::string_view name, std::string_view value);
 
 /// Starts `argv[0]` (looked up in PATH when it holds no slash) with `argv`
-/// and `envp`. The error is the OS error of whichever step failed, the exec
-/// included (the child has then already ended and been reaped).
+/// and `envp`, with no signal blocked and SIGPIPE (and the options' default
+/// signals) at the default action, whatever this process has. The error is
+/// the OS error of whichever step failed, the exec included (the child has
+/// then already ended and been reaped).
 [[nodiscard]] Result<pid_t> spawn_process(const CStrings& argv, char* const* envp, const SpawnOptions& options = {});
+
+/// Replaces this process by the program at `path` with `argv` and the
+/// current environment, starting it as spawn_process starts a child: no
+/// signal blocked, SIGPIPE at the default action. Returns only on failure,
+/// with the errno, the mask and SIGPIPE's disposition put back.
+[[nodiscard]] int exec_in_place(const char* path, const CStrings& argv);
 
 /// Waits for `pid`, retrying on EINTR, and returns its wait status.
 [[nodiscard]] Result<int> wait_for_process(pid_t pid);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,14 +85,9 @@ std::string replace_process(const std::vector<std::string>& argv) {
     size_t nul = argument.find('\0');
     if (nul != std::string::npos) return nul_argument_debug_form(nul, argument);
   }
-  CStrings c_argv(argv);
-  // kiv ignores SIGPIPE for itself; an ignored disposition would survive the
-  // exec into flatpak-spawn and the host kiv, which should start as usual.
-  ::signal(SIGPIPE, SIG_DFL);
-  ::execv(FLATPAK_SPAWN_PATH, c_argv.get());
-  const int err = errno;
-  ::signal(SIGPIPE, SIG_IGN);
-  return errno_debug_form(err);
+  // flatpak-spawn, and the host kiv after it, start as any child of kiv
+  // does: kiv's ignored SIGPIPE and any blocked signal would survive the exec.
+  return errno_debug_form(exec_in_place(FLATPAK_SPAWN_PATH, CStrings(argv)));
 }
 
 }  // namespace
@@ -188,21 +182,10 @@ std::optional<ExitStatus> restart_on_flatpak_host(const std::vector<std::string>
 
 std::string extended_library_path(const std::optional<std::string>& ld_library_path,
                                   const std::optional<std::string>& lib_path) {
-  std::vector<std::string_view> elements;
-  if (ld_library_path) {
-    std::string_view rest = *ld_library_path;
-    for (;;) {
-      size_t colon = rest.find(':');
-      elements.push_back(rest.substr(0, colon));
-      if (colon == std::string_view::npos) break;
-      rest.remove_prefix(colon + 1);
-    }
-  }
-  if (lib_path) elements.push_back(*lib_path);
-  std::string joined;
-  for (size_t i = 0; i < elements.size(); ++i) {
-    if (i > 0) joined += ':';
-    joined += elements[i];
+  std::string joined = ld_library_path.value_or("");
+  if (lib_path && !lib_path->empty()) {
+    if (!joined.empty()) joined += ':';
+    joined += *lib_path;
   }
   return joined;
 }

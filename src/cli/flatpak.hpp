@@ -61,8 +61,11 @@ std::string errno_debug_form(int errnum);
 /// The same for `argument`, which holds a NUL byte at `position`.
 std::string nul_argument_debug_form(size_t position, std::string_view argument);
 
-/// LD_LIBRARY_PATH as it should be: its elements (split at ':') followed by
-/// KIV_FLATPAK_LIB_PATH when set. Unset or non-UTF-8 values count as unset.
+/// LD_LIBRARY_PATH as it should be: the user's value, every element kept,
+/// followed by KIV_FLATPAK_LIB_PATH when set. Unset or non-UTF-8 values count
+/// as unset. kiv adds no empty element (the loader reads one as the working
+/// directory): an empty value gives the lib path alone, and an empty lib path
+/// is not added.
 std::string extended_library_path(const std::optional<std::string>& ld_library_path,
                                   const std::optional<std::string>& lib_path);
 

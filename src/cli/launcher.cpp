@@ -12,6 +12,7 @@
 
 #include "askpass/askpass.hpp"
 #include "base/io.hpp"
+#include "base/panic.hpp"
 #include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 #include "cli/bundle.hpp"
@@ -42,7 +43,12 @@ void prepare_process() {
   for (const auto& fd : fds) {
     if (fd.revents & POLLNVAL) {
       // Descriptors are taken in order, so open() returns exactly fd.fd.
-      if (::open("/dev/null", O_RDWR) != fd.fd) ::abort();
+      const int opened = ::open("/dev/null", O_RDWR);
+      const int err = errno;
+      if (opened != fd.fd) {
+        panic("cannot open /dev/null on the closed descriptor " + std::to_string(fd.fd) + ": " +
+              (opened < 0 ? Error::os(err).display() : "it became descriptor " + std::to_string(opened)));
+      }
     }
   }
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);

@@ -147,13 +147,31 @@ TEST_F(UseSandboxEditor, OnlyInsideTheSandboxWithTheEscapeOffAndNoKiv) {
   }
 }
 
-TEST(ExtendedLibraryPath, AppendsTheFlatpakLibraryDirectory) {
+TEST(ExtendedLibraryPath, AppendsTheFlatpakLibraryDirectoryAndNoEmptyElement) {
   using O = std::optional<std::string>;
-  EXPECT_EQ(extended_library_path(O{}, O{}), "");
-  EXPECT_EQ(extended_library_path(O{"/a:/b"}, O{"/x"}), "/a:/b:/x");
-  EXPECT_EQ(extended_library_path(O{""}, O{"/x"}), ":/x");
-  EXPECT_EQ(extended_library_path(O{"/a::"}, O{}), "/a::");
-  EXPECT_EQ(extended_library_path(O{}, O{"/x"}), "/x");
+  struct Case {
+    O ld_library_path, lib_path;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {O{}, O{}, ""},
+      {O{""}, O{}, ""},
+      {O{}, O{"/x"}, "/x"},
+      {O{"/a:/b"}, O{"/x"}, "/a:/b:/x"},
+      // An empty element is the working directory to the loader: kiv adds
+      // none, neither before the lib path nor as an empty lib path.
+      {O{""}, O{"/x"}, "/x"},
+      {O{"/a"}, O{""}, "/a"},
+      {O{""}, O{""}, ""},
+      // The user's own elements are theirs, empty ones included.
+      {O{"/a::"}, O{}, "/a::"},
+      {O{"/a::"}, O{"/x"}, "/a:::/x"},
+      {O{":/a"}, O{"/x"}, ":/a:/x"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(extended_library_path(c.ld_library_path, c.lib_path), c.expected)
+        << c.ld_library_path.value_or("(unset)") << " + " << c.lib_path.value_or("(unset)");
+  }
 }
 
 }  // namespace

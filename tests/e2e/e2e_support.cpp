@@ -189,6 +189,23 @@ void kill_recorded_editors(const std::string& record, pid_t spare) {
   }
 }
 
+ScopedBlockedSignals::ScopedBlockedSignals(std::initializer_list<int> signals) {
+  sigset_t set;
+  ::sigemptyset(&set);
+  for (int signal_number : signals) ::sigaddset(&set, signal_number);
+  ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+ScopedBlockedSignals::~ScopedBlockedSignals() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+std::optional<std::uint64_t> blocked_signals(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("SigBlk:")) return std::stoull(line.substr(7), nullptr, 16);
+  }
+  return std::nullopt;
+}
+
 E2eTest::E2eTest() : env_(testing::kiv_env(home_.path())), record_(home_.sub("record.jsonl")) {
   env_["KIV_STAND_IN_RECORD"] = record_;
   ::mkdir(home_.sub("work").c_str(), 0755);

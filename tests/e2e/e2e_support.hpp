@@ -3,10 +3,13 @@
 // later, and runs on a pseudo-terminal.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -87,6 +90,23 @@ testing::RunResult run_in_pty(const testing::RunOptions& options);
 /// `spare`, if it is still a kiv-editor: detached ones outlive the test's
 /// process groups.
 void kill_recorded_editors(const std::string& record, pid_t spare = -1);
+
+/// Blocks `signals` in the calling thread for the object's lifetime, so that
+/// a program the test starts meanwhile starts with them blocked.
+class ScopedBlockedSignals {
+ public:
+  explicit ScopedBlockedSignals(std::initializer_list<int> signals);
+  ~ScopedBlockedSignals();
+  ScopedBlockedSignals(const ScopedBlockedSignals&) = delete;
+  ScopedBlockedSignals& operator=(const ScopedBlockedSignals&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+/// The mask of signals `pid` blocks, from the SigBlk line of its
+/// /proc/PID/status; nothing when that cannot be read.
+std::optional<std::uint64_t> blocked_signals(pid_t pid);
 
 /// A test with its own HOME, TMPDIR, XDG directories and data directory,
 /// the stand-in recording into record() and, once script() has been

@@ -2,6 +2,7 @@
 // flatpak-spawn laid over /usr/bin in a private mount namespace of kiv's
 // process, so the built kiv runs unchanged.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
@@ -27,6 +28,7 @@ struct SpawnCall {
   Args env;
   std::string stdin_target;
   std::string sigpipe;  // "ignored" or "default"
+  std::string sigblk;   // its mask of blocked signals, 16 hex digits
 };
 
 Args split_nul_terminated(const std::string& bytes) {
@@ -79,7 +81,7 @@ class FlatpakE2e : public E2eTest {
       std::string base = calls_dir_ + "/" + std::to_string(n);
       found.push_back({split_nul_terminated(testing::read_file(base + ".argv")),
                        split_nul_terminated(testing::read_file(base + ".env")), testing::read_file(base + ".stdin"),
-                       testing::read_file(base + ".sigpipe")});
+                       testing::read_file(base + ".sigpipe"), testing::read_file(base + ".sigblk")});
     }
     return found;
   }
@@ -200,6 +202,21 @@ TEST_F(FlatpakE2e, ReplacementGetsExactlyItsArgumentsAndKivsEnvironment) {
     EXPECT_EQ(recorded[0].sigpipe, "default");
     EXPECT_EQ(recorded[1].sigpipe, "default");
   }
+}
+
+TEST_F(FlatpakE2e, NeitherFlatpakSpawnInheritsKivsBlockedSignals) {
+  // kiv started with SIGINT and SIGTERM blocked: flatpak info's and the
+  // replacement's flatpak-spawn both start with nothing blocked.
+  testing::RunResult result;
+  {
+    ScopedBlockedSignals blocked({SIGINT, SIGTERM});
+    result = run_process(sandboxed({"a.txt"}));
+  }
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  auto recorded = calls();
+  ASSERT_EQ(recorded.size(), 2u);
+  EXPECT_EQ(recorded[0].sigblk, "0000000000000000");
+  EXPECT_EQ(recorded[1].sigblk, "0000000000000000");
 }
 
 TEST_F(FlatpakE2e, FailedFlatpakInfoWithoutOutputLeavesTheRelativeFilesDirectory) {

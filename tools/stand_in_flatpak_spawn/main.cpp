@@ -51,8 +51,16 @@ std::string nul_list(char* const* entries) {
   return out;
 }
 
-// N.argv, N.env, N.stdin and N.sigpipe ("ignored" or "default") in `dir`,
-// N the first number not taken yet.
+// One file of a call's record, made anew.
+void record_file(const std::string& dir, const std::string& path, const std::string& content) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) die("cannot record into " + dir, 125);
+  write_file(fd, content, path);
+}
+
+// N.argv, N.env, N.stdin, N.sigpipe ("ignored" or "default") and N.sigblk
+// (the SigBlk mask of /proc/self/status, 16 hex digits) in `dir`, N the
+// first number not taken yet.
 void record_call(const std::string& dir, char** argv) {
   for (int n = 1;; ++n) {
     std::string base = dir + "/" + std::to_string(n);
@@ -60,20 +68,19 @@ void record_call(const std::string& dir, char** argv) {
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) die("cannot record into " + dir, 125);
     write_file(fd, nul_list(argv), base + ".argv");
-    int env_fd = ::open((base + ".env").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (env_fd < 0) die("cannot record into " + dir, 125);
-    write_file(env_fd, nul_list(environ), base + ".env");
+    record_file(dir, base + ".env", nul_list(environ));
     char target[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/fd/0", target, sizeof target);
-    std::string stdin_target = length < 0 ? "(closed)" : std::string(target, static_cast<size_t>(length));
-    int stdin_fd = ::open((base + ".stdin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (stdin_fd < 0) die("cannot record into " + dir, 125);
-    write_file(stdin_fd, stdin_target, base + ".stdin");
+    record_file(dir, base + ".stdin", length < 0 ? "(closed)" : std::string(target, static_cast<size_t>(length)));
     struct sigaction sigpipe {};
     ::sigaction(SIGPIPE, nullptr, &sigpipe);
-    int sigpipe_fd = ::open((base + ".sigpipe").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (sigpipe_fd < 0) die("cannot record into " + dir, 125);
-    write_file(sigpipe_fd, sigpipe.sa_handler == SIG_IGN ? "ignored" : "default", base + ".sigpipe");
+    record_file(dir, base + ".sigpipe", sigpipe.sa_handler == SIG_IGN ? "ignored" : "default");
+    std::string sigblk;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("SigBlk:\t")) sigblk = line.substr(8);
+    }
+    record_file(dir, base + ".sigblk", sigblk);
     return;
   }
 }
