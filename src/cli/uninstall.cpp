@@ -14,6 +14,7 @@
 #include "base/io.hpp"
 #include "base/process.hpp"
 #include "base/signal_cleanup.hpp"
+#include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "cli/side_modes.hpp"
 #include "release_channel/app_id.hpp"
@@ -132,6 +133,14 @@ Result<int> run_script(const std::string& script_path) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+// Every path the script removes begins with $HOME, so an empty one would
+// aim it at /. An unset one stops the script at its first use.
+Status refuse_empty_home() {
+  if (auto home = env_bytes("HOME"); home && home->empty())
+    return fail("Refusing to uninstall with an empty HOME: the script would remove files under /");
+  return {};
+}
+
 // The directory the script runs from, which only kiv's own user may enter
 // (else another could put a script of its own in its place before sh opens
 // it), removed with the script on SIGINT, SIGTERM and SIGHUP as well as when
@@ -168,6 +177,7 @@ class ScriptDir {
 // The script written into a temporary directory of its own and run; the
 // directory is removed however this ends.
 Result<int> run_uninstall_script() {
+  KIV_TRY(refuse_empty_home());
   KIV_TRY_ASSIGN(ScriptDir dir, ScriptDir::create());
   KIV_TRY(write_script(dir.script()));
   return run_script(dir.script());

@@ -468,6 +468,37 @@ TEST(Uninstall, TerminationOrHangUpAtTheQuestionLeavesNoDirectory) {
   }
 }
 
+// With HOME set and empty every path the script removes would lie under /:
+// kiv stops before making or running anything. An unset HOME is left to the
+// script, which stops at its first use of it.
+TEST(Uninstall, EmptyHomeStopsBeforeAnythingIsMadeOrRun) {
+  Sandbox sandbox;
+  sandbox.make(linux_install("kiv.app"));
+  const std::string ran = sandbox.sub("sh-ran");
+  sandbox.tool("sh", "touch " + ran + "\n");  // never the real script with HOME empty: it would remove under /
+  const auto before = sandbox.snapshot();
+  RunOptions options = sandbox.kiv(kStable, {"--uninstall"});
+  options.env["HOME"] = "";
+  RunResult result = run_process(options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "error: Refusing to uninstall with an empty HOME: the script would remove files under /\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(fs::exists(ran)) << "sh was started";
+  EXPECT_EQ(sandbox.snapshot(), before);
+
+  Sandbox unset;
+  unset.make(linux_install("kiv.app"));
+  const auto unset_before = unset.snapshot();
+  options = unset.kiv(kStable, {"--uninstall"});
+  options.env.erase("HOME");
+  result = run_process(options);
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_TRUE(std::regex_match(result.err, std::regex(".*/uninstall\\.sh: [0-9]+: HOME: parameter not set\n")))
+      << result.err;
+  EXPECT_TRUE(unset.removals().empty());
+  EXPECT_EQ(unset.snapshot(), unset_before);
+}
+
 TEST(Uninstall, UnsupportedPlatformEndsTheScriptBeforeAnyRemoval) {
   Sandbox sandbox;
   sandbox.tool("uname", "echo Plan9\n");
