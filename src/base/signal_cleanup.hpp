@@ -2,6 +2,8 @@
 // hang-up signal ends the process, so that nothing of it is left behind.
 #pragma once
 
+#include <signal.h>
+
 #include <string_view>
 
 #include "base/error.hpp"
@@ -17,6 +19,22 @@ namespace kiv {
 /// time: arming again replaces them. Fails, arming nothing, when a path is
 /// longer than PATH_MAX.
 [[nodiscard]] Status arm_termination_cleanup(std::string_view file, std::string_view dir);
+
+/// Holds SIGINT, SIGTERM and SIGHUP back in the calling thread while it
+/// lives, so that a path made meanwhile can be armed before any of them acts
+/// on the process: one that comes in between is delivered when the object
+/// goes, by then with the clean-up armed. The thread's mask is put back as
+/// it was.
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld();
+  ~TerminationSignalsHeld();
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 /// Forgets the paths and gives the three signals back the actions they had
 /// before arming. Nothing happens when nothing is armed.

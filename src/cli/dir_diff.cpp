@@ -89,13 +89,28 @@ Result<std::vector<std::string>> collect_dir_files(const std::string& root) {
   return files;
 }
 
+// Every step below the placeholder directory is taken from the descriptor of
+// the directory above it and follows no link, so that nothing put inside can
+// lead a placeholder elsewhere.
 Result<std::string> create_placeholder_file(const std::string& directory, const std::string& relative) {
-  std::string full = join_path(directory, relative);
-  size_t slash = full.rfind('/');
-  if (slash != std::string::npos && slash > 0) KIV_TRY(create_dir_all(full.substr(0, slash)));
-  UniqueFd fd(::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  constexpr int kWalk = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  UniqueFd parent(::open(directory.c_str(), kWalk));
+  if (!parent) return fail_last_os();
+  std::string_view rest = relative;
+  for (size_t slash; (slash = rest.find('/')) != std::string_view::npos; rest.remove_prefix(slash + 1)) {
+    if (slash == 0) continue;
+    const std::string name(rest.substr(0, slash));
+    if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return fail_last_os();
+    UniqueFd child(::openat(parent.get(), name.c_str(), kWalk));
+    // A link or a file where the directory should be: mkdir's own answer,
+    // as for any name taken by something that is not a directory.
+    if (!child) return fail_os(errno == ENOTDIR ? EEXIST : errno);
+    parent = std::move(child);
+  }
+  UniqueFd fd(::openat(parent.get(), std::string(rest).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                       0666));
   if (!fd) return fail_last_os();
-  return full;
+  return join_path(directory, relative);
 }
 
 Result<ExpandedDiffs> expand_dir_diffs(std::vector<DiffPair> pairs) {
@@ -109,9 +124,10 @@ Result<ExpandedDiffs> expand_dir_diffs(std::vector<DiffPair> pairs) {
     }
     KIV_TRY_ASSIGN(std::vector<std::string> old_files, collect_dir_files(old_root));
     KIV_TRY_ASSIGN(std::vector<std::string> new_files, collect_dir_files(new_root));
-    // On any failure below, `dir` and the handles already in `out` are
-    // released with their contents.
-    KIV_TRY_ASSIGN(TempDir dir, TempDir::create());
+    // Only kiv's own user may enter it: the placeholders outlive kiv and
+    // the editor opens them. On any failure below, `dir` and the handles
+    // already in `out` are released with their contents.
+    KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
     bool made_placeholder = false;
     size_t i = 0, j = 0;
     while (i < old_files.size() || j < new_files.size()) {

@@ -32,7 +32,10 @@ struct ExpandedDiffs {
 [[nodiscard]] Result<std::vector<std::string>> collect_dir_files(const std::string& root);
 
 /// Creates an empty file at `directory`/`relative` with its missing parent
-/// directories and returns its path. Fails with the OS error alone.
+/// directories and returns its path. No link is followed, `directory`'s own
+/// name included: a link where a parent directory should be fails like a
+/// file there (EEXIST), one where the file should be with ELOOP. Fails with
+/// the OS error alone.
 [[nodiscard]] Result<std::string> create_placeholder_file(const std::string& directory, const std::string& relative);
 
 /// Path order: component by component, components as unsigned bytes, a

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "test_support.hpp"
 
@@ -153,6 +154,78 @@ TEST_F(DirDiffTest, FileAgainstDirectoryOfFilesFailsAndRemovesEverything) {
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().display(), "File exists (os error 17)");
   EXPECT_EQ(temp_dirs_left(), 0u);
+}
+
+// Under umask 000 another user (nobody) tries to plant a link where a
+// placeholder's parent would go and to put a link to a file of the victim's
+// in place of a placeholder: the placeholder directory lets nobody in.
+TEST_F(DirDiffTest, PlaceholderDirectoryIsPrivateWhateverTheUmask) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  file("old/gone.txt");
+  file("new/x/y/z.txt");
+  file("victim/data", "precious");
+  ::chmod(tmp().c_str(), 01777);  // as /tmp is
+  const mode_t saved_umask = ::umask(0);
+  auto result = expand_dir_diffs({{at("old"), at("new")}});
+  ::umask(saved_umask);
+  ASSERT_TRUE(result) << result.error().display();
+  ASSERT_EQ(result->placeholder_dirs.size(), 1u);
+  const std::string placeholders = result->placeholder_dirs[0].path();
+  struct stat st;
+  ASSERT_EQ(::lstat(placeholders.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+
+  testing::RunOptions intruder;
+  intruder.argv = {"/bin/sh", "-c",
+                   "touch \"$3/nobody-was-here\" && echo reached\n"
+                   "if ln -s \"$2\" \"$1/x2\" 2>/dev/null; then echo planted; else echo refused; fi\n"
+                   "if ln -sf \"$2/data\" \"$1/gone.txt\" 2>/dev/null; then echo replaced; else echo refused; fi\n",
+                   "sh", placeholders, at("victim"), tmp()};
+  intruder.env = {{"PATH", "/usr/bin:/bin"}};
+  intruder.as_nobody = true;
+  testing::RunResult attempt = testing::run_process(intruder);
+  EXPECT_EQ(attempt.out, "reached\nrefused\nrefused\n") << attempt.err;
+  EXPECT_EQ(testing::read_file(at("victim/data")), "precious");
+  EXPECT_FALSE(fs::is_symlink(placeholders + "/gone.txt"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(placeholders + "/x2")));
+}
+
+// No link inside the placeholder directory is followed, whoever put it
+// there: a link where a parent or the placeholder itself should be is an
+// error and the file it points at stays as it was; a file where a parent
+// should be is the error of making that directory.
+TEST_F(DirDiffTest, PlaceholdersFollowNoLink) {
+  file("victim/data", "precious");
+  const std::string loop = "Too many levels of symbolic links (os error 40)";
+  const std::string exists = "File exists (os error 17)";
+  struct Row {
+    std::string name;
+    std::function<void(const std::string& dir)> plant;
+    std::string relative, error;
+  } rows[] = {
+      {"link as parent", [&](auto& d) { fs::create_directory_symlink(at("victim"), d + "/sub"); }, "sub/data", exists},
+      {"link as deeper parent",
+       [&](auto& d) {
+         fs::create_directories(d + "/a");
+         fs::create_directory_symlink(at("victim"), d + "/a/b");
+       },
+       "a/b/data", exists},
+      {"link to a file as parent", [&](auto& d) { fs::create_symlink(at("victim/data"), d + "/f"); }, "f/data", exists},
+      {"file as parent", [&](auto& d) { testing::write_file(d + "/f", ""); }, "f/data", exists},
+      {"link as placeholder", [&](auto& d) { fs::create_symlink(at("victim/data"), d + "/data"); }, "data", loop},
+      {"dangling link as placeholder", [&](auto& d) { fs::create_symlink(at("victim/new"), d + "/new"); }, "new", loop},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string dir = at("placeholders-" + std::to_string(&row - rows));
+    fs::create_directories(dir);
+    row.plant(dir);
+    auto result = create_placeholder_file(dir, row.relative);
+    ASSERT_FALSE(result) << *result;
+    EXPECT_EQ(result.error().display(), row.error);
+    EXPECT_EQ(testing::read_file(at("victim/data")), "precious");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(at("victim/new"))));
+  }
 }
 
 TEST_F(DirDiffTest, NonUtf8NamesAreShownWithReplacementCharacters) {

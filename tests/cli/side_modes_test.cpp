@@ -1,13 +1,20 @@
 // The side modes on the built kiv: the version line, the system-specs
 // refusal, which mode runs when several are asked for, and the uninstall
 // mode against a HOME of the test's own.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "cli/uninstall.hpp"
 #include "test_support.hpp"
@@ -144,6 +151,63 @@ std::set<std::string> without(std::set<std::string> entries, const std::vector<s
 
 const std::string kQuestion = "Do you want to keep your Kiv preferences? [Y/n] ";
 
+/// Sets the process's umask for the object's lifetime; children started
+/// meanwhile inherit it.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : saved_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(saved_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t saved_;
+};
+
+/// Runs `options` (standard error to /dev/null) with a standard input that
+/// stays open, reads its standard output until `text` shows, then sends
+/// `signal` to the process alone or to its whole process group and waits
+/// for it. `out` holds what it wrote.
+RunResult signal_when_shown(const RunOptions& options, const std::string& text, int signal, bool to_group) {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  testing::ExecArgs exec(options);
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::signal(SIGPIPE, SIG_DFL);
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (::dup2(in[0], 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(null, 2) < 0) _exit(126);
+    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) _exit(126);
+    ::execve(exec.argv[0], exec.argv.data(), exec.envp.data());
+    _exit(127);
+  }
+  ::setpgid(pid, pid);
+  ::close(in[0]);
+  ::close(out[1]);
+  RunResult result;
+  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  while (result.out.find(text) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    struct pollfd readable = {out[0], POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) == 0) {
+      result.timed_out = true;
+      break;
+    }
+    char buffer[4096];
+    ssize_t got = ::read(out[0], buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    result.out.append(buffer, static_cast<size_t>(got));
+  }
+  if (!result.timed_out) ::kill(to_group ? -pid : pid, signal);
+  testing::reap_process_group(pid, deadline, result);
+  ::close(in[1]);
+  ::close(out[0]);
+  return result;
+}
+
 // ---------------------------------------------------------------------------
 // Version line and system specs
 
@@ -245,6 +309,31 @@ TEST(SideModeOrder, OnlyTheFirstModeAskedForRuns) {
 // ---------------------------------------------------------------------------
 // Uninstall: what kiv does around the script
 
+const std::vector<std::string> kAppIds = {"dev.kiv.Kiv", "dev.kiv.Kiv.Nightly", "dev.kiv.Kiv.Preview",
+                                          "dev.kiv.Kiv.Dev"};
+
+// An installation of one channel (application directory `app_dir`) beside
+// things of other channels and other programs.
+std::vector<std::string> linux_install(const std::string& app_dir) {
+  std::vector<std::string> entries = {
+      ".local/" + app_dir + "/bin/kiv-editor",
+      ".local/bin/kiv",
+      ".local/bin/other-tool",
+      ".local/share/applications/other.desktop",
+      ".local/share/kiv/db/0-stable/data",
+      ".local/share/kiv/db/0-preview/data",
+      ".local/share/kiv/kiv-stable.sock",
+      ".local/share/kiv/kiv-preview.sock",
+      ".local/share/other/keep",
+      ".config/kiv/settings.json",
+      ".config/other/keep",
+      ".kiv_server/state",
+      ".kiv_server_other/keep",
+  };
+  for (const auto& id : kAppIds) entries.push_back(".local/share/applications/" + id + ".desktop");
+  return entries;
+}
+
 // A stand-in sh shows what kiv hands it: the script file, its mode and
 // content, the channel, and the inherited standard streams.
 TEST(Uninstall, RunsTheScriptFileWithShAndTheChannel) {
@@ -316,6 +405,100 @@ TEST(Uninstall, FailuresBeforeTheScriptRunsAreReportedAndLeaveNothing) {
   EXPECT_TRUE(no_tmp.removals().empty());
 }
 
+// The script is run from a directory of kiv's own that no other user can
+// enter, whatever the umask. Under umask 000 another user (nobody, through
+// setpriv) tries, while the script runs, to put a script of its own in
+// place of uninstall.sh and a link beside it.
+TEST(Uninstall, ScriptDirectoryIsPrivateWhateverTheUmask) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  Sandbox sandbox;
+  sandbox.make(linux_install("kiv.app"));
+  const std::string tmp = sandbox.home() + "/tmp";
+  const std::string drop = sandbox.sub("drop");  // the intruder's own place
+  fs::create_directories(drop);
+  ::chmod(tmp.c_str(), 01777);  // as /tmp is
+  ::chmod(drop.c_str(), 01777);
+  const std::string intruder = sandbox.sub("intrude.sh");
+  write_file(intruder,
+             "printf 'echo intruder ran\\n' >" + drop + "/evil.sh && echo wrote\n"
+             "if mv -f " + drop + "/evil.sh \"$1/uninstall.sh\" 2>/dev/null; then echo replaced; else echo refused; fi\n"
+             "if ln -s /etc \"$1/planted\" 2>/dev/null; then echo planted; else echo refused; fi\n");
+  // ls runs once, just before the question, while sh runs kiv's script.
+  const std::string log = sandbox.sub("intrusion.log");
+  sandbox.tool("ls", "dir=$(echo " + tmp + "/.tmp*)\n"
+                     "stat -c %a \"$dir\" >" + log + "\n"
+                     "setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh " + intruder + " \"$dir\" >>" + log +
+                     " 2>&1\n"
+                     "cat \"$dir/uninstall.sh\" >" + sandbox.sub("script.after") + "\n"
+                     "exec /bin/ls \"$@\"\n");
+  RunOptions options = sandbox.kiv(kStable, {"--uninstall"});
+  options.stdin_mode = Stdio::Pipe;
+  options.stdin_data = "y\n";
+  RunResult result = [&] {
+    ScopedUmask none(0);
+    return run_process(options);
+  }();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, kQuestion + "Preferences kept.\nKiv has been uninstalled\n");
+  EXPECT_EQ(lines(read_file(log)), (Lines{"700", "wrote", "refused", "refused"}));
+  EXPECT_EQ(read_file(sandbox.sub("script.after")), UNINSTALL_SCRIPT);
+  EXPECT_TRUE(fs::exists(drop + "/evil.sh"));
+  EXPECT_TRUE(fs::is_empty(tmp)) << "the temporary directory is left behind";
+}
+
+// A termination or hang-up while the script waits at its question ends kiv
+// as the signal does, with its directory removed; the script's own
+// removals before the question stay done.
+TEST(Uninstall, TerminationOrHangUpAtTheQuestionLeavesNoDirectory) {
+  struct Row {
+    int signal;
+    bool to_group;  // a hang-up of the terminal reaches kiv and the script
+  } rows[] = {{SIGTERM, false}, {SIGHUP, false}, {SIGHUP, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::Message() << ::strsignal(row.signal) << (row.to_group ? " to the group" : ""));
+    Sandbox sandbox;
+    sandbox.make(linux_install("kiv.app"));
+    RunResult result = signal_when_shown(sandbox.kiv(kStable, {"--uninstall"}), kQuestion, row.signal, row.to_group);
+    EXPECT_FALSE(result.timed_out) << result.out;
+    EXPECT_EQ(result.term_signal, row.signal);
+    EXPECT_EQ(result.out, kQuestion);
+    EXPECT_TRUE(fs::is_empty(sandbox.home() + "/tmp")) << "the temporary directory is left behind";
+    EXPECT_FALSE(fs::exists(sandbox.home() + "/.local/share/kiv"));
+    EXPECT_TRUE(fs::exists(sandbox.home() + "/.config/kiv/settings.json"));
+  }
+}
+
+// With HOME set and empty every path the script removes would lie under /:
+// kiv stops before making or running anything. An unset HOME is left to the
+// script, which stops at its first use of it.
+TEST(Uninstall, EmptyHomeStopsBeforeAnythingIsMadeOrRun) {
+  Sandbox sandbox;
+  sandbox.make(linux_install("kiv.app"));
+  const std::string ran = sandbox.sub("sh-ran");
+  sandbox.tool("sh", "touch " + ran + "\n");  // never the real script with HOME empty: it would remove under /
+  const auto before = sandbox.snapshot();
+  RunOptions options = sandbox.kiv(kStable, {"--uninstall"});
+  options.env["HOME"] = "";
+  RunResult result = run_process(options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "error: Refusing to uninstall with an empty HOME: the script would remove files under /\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(fs::exists(ran)) << "sh was started";
+  EXPECT_EQ(sandbox.snapshot(), before);
+
+  Sandbox unset;
+  unset.make(linux_install("kiv.app"));
+  const auto unset_before = unset.snapshot();
+  options = unset.kiv(kStable, {"--uninstall"});
+  options.env.erase("HOME");
+  result = run_process(options);
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_TRUE(std::regex_match(result.err, std::regex(".*/uninstall\\.sh: [0-9]+: HOME: parameter not set\n")))
+      << result.err;
+  EXPECT_TRUE(unset.removals().empty());
+  EXPECT_EQ(unset.snapshot(), unset_before);
+}
+
 TEST(Uninstall, UnsupportedPlatformEndsTheScriptBeforeAnyRemoval) {
   Sandbox sandbox;
   sandbox.tool("uname", "echo Plan9\n");
@@ -330,31 +513,6 @@ TEST(Uninstall, UnsupportedPlatformEndsTheScriptBeforeAnyRemoval) {
 
 // ---------------------------------------------------------------------------
 // Uninstall: the script on Linux
-
-const std::vector<std::string> kAppIds = {"dev.kiv.Kiv", "dev.kiv.Kiv.Nightly", "dev.kiv.Kiv.Preview",
-                                          "dev.kiv.Kiv.Dev"};
-
-// An installation of one channel (application directory `app_dir`) beside
-// things of other channels and other programs.
-std::vector<std::string> linux_install(const std::string& app_dir) {
-  std::vector<std::string> entries = {
-      ".local/" + app_dir + "/bin/kiv-editor",
-      ".local/bin/kiv",
-      ".local/bin/other-tool",
-      ".local/share/applications/other.desktop",
-      ".local/share/kiv/db/0-stable/data",
-      ".local/share/kiv/db/0-preview/data",
-      ".local/share/kiv/kiv-stable.sock",
-      ".local/share/kiv/kiv-preview.sock",
-      ".local/share/other/keep",
-      ".config/kiv/settings.json",
-      ".config/other/keep",
-      ".kiv_server/state",
-      ".kiv_server_other/keep",
-  };
-  for (const auto& id : kAppIds) entries.push_back(".local/share/applications/" + id + ".desktop");
-  return entries;
-}
 
 TEST(UninstallScriptLinux, RemovesTheChannelsFilesInOrderAndNothingElse) {
   struct Row {
