@@ -76,6 +76,15 @@ Status arm_termination_cleanup(std::string_view file, std::string_view dir) {
   return {};
 }
 
+TerminationSignalsHeld::TerminationSignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal_number : SIGNALS) sigaddset(&held, signal_number);
+  ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+TerminationSignalsHeld::~TerminationSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 void disarm_termination_cleanup() {
   std::lock_guard lock(g_mutex);
   g_armed.store(false);

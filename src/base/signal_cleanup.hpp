@@ -2,6 +2,8 @@
 // hang-up signal ends the process, so that nothing of it is left behind.
 #pragma once
 
+#include <signal.h>
+
 #include <string_view>
 
 #include "base/error.hpp"
@@ -17,6 +19,23 @@ namespace kiv {
 /// time: arming again replaces them. Fails, arming nothing, when a path is
 /// longer than PATH_MAX.
 [[nodiscard]] Status arm_termination_cleanup(std::string_view file, std::string_view dir);
+
+/// Holds SIGINT, SIGTERM and SIGHUP back from the calling thread while it
+/// lives (one that arrives stays pending), then gives the thread its signal
+/// mask back. Made before the paths are created and let go once they are
+/// armed, it leaves no moment at which a signal ends the process with the
+/// paths made but not yet armed. Only the calling thread is covered: make
+/// the paths while no other thread takes these signals.
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld();
+  ~TerminationSignalsHeld();
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 /// Forgets the paths and gives the three signals back the actions they had
 /// before arming. Nothing happens when nothing is armed.

@@ -34,6 +34,12 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
   UniqueFd listener(fd);
   KIV_TRY(measure_transport_sizes_on(listener.get()));
 
+  // The three signals wait from before the directory exists until its
+  // removal is armed (or, on a failure, until it is gone again): one that
+  // came in between would end kiv and leave the directory behind.
+  std::optional<TerminationSignalsHeld> held;
+  if (on_interrupt == OnInterrupt::RemoveSocket) held.emplace();
+
   // Only kiv's own user (the editor's too) may reach the socket: whoever
   // connects first receives the request and speaks for the editor.
   KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
@@ -44,8 +50,7 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
   KIV_TRY_ASSIGN(UnixSocketAddress address, unix_socket_address(name));
 
   // Owned from here, so that every failure below removes what was made; and
-  // armed before the socket exists, so that no signal can come between its
-  // creation and the arming.
+  // armed before the socket exists.
   IpcOneShotServer server(std::move(dir), std::move(listener), name);
   if (on_interrupt == OnInterrupt::RemoveSocket) KIV_TRY(server.remove_when_interrupted());
   if (::bind(server.listener_.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {

@@ -36,9 +36,11 @@ class IpcOneShotServer {
   struct Accepted;
 
   /// With RemoveSocket, SIGINT, SIGTERM and SIGHUP remove the socket file
-  /// and its directory, from before the socket exists until the server is
-  /// gone, and then end the process as usual (signals that are ignored stay
-  /// ignored). For one such server at a time.
+  /// and its directory, from the moment the directory exists until the
+  /// server is gone, and then end the process as usual (signals that are
+  /// ignored stay ignored); one that comes while create() runs waits until
+  /// the removal is armed. For one such server at a time, created while no
+  /// other thread takes these signals.
   enum class OnInterrupt { LeaveSocket, RemoveSocket };
 
   /// A new server, listening (backlog 10), with its name: the socket file's
