@@ -24,19 +24,6 @@ namespace {
 using nlohmann::json;
 namespace support = kiv::testing;
 
-// The documented bulk text: 16-byte lines, each its offset within a
-// repeated block of 1 MiB in 15 digits and a newline.
-std::string bulk(std::size_t n) {
-  std::string out;
-  char line[32];
-  for (std::size_t offset = 0; offset < n; offset += 16) {
-    std::snprintf(line, sizeof line, "%015zu\n", offset % (std::size_t{1} << 20));
-    out.append(line, 16);
-  }
-  out.resize(n);
-  return out;
-}
-
 class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -284,7 +271,7 @@ TEST_F(StandInTest, SendsMalformedAndOversizedPayloads) {
   // Five blocks and a part of one: the payload's pages past the first block
   // are the stand-in's repeated mappings.
   EXPECT_EQ(text.size(), 5243880u);
-  EXPECT_TRUE(text == bulk(5243880));
+  EXPECT_TRUE(text == support::stand_in_bulk_text(5243880));
   EXPECT_EQ(text.substr(0, 32), "000000000000000\n000000000000016\n");
   EXPECT_EQ(text.substr((4u << 20) - 16, 32), "000000001048560\n000000000000000\n");
   EXPECT_EQ(*receive_response(h->responses), err("000000000000000\n0"));

@@ -95,6 +95,11 @@ std::string kiv_binary();
 /// detection finds it from build/bin/kiv).
 std::string stand_in_editor_binary();
 
+/// The first `n` bytes of the stand-in's bulk text as its README describes
+/// it: 16-byte lines, each its offset within a repeated block of 1 MiB in 15
+/// digits and a newline.
+std::string stand_in_bulk_text(std::size_t n);
+
 /// The directory that holds only the stand-in flatpak-spawn
 /// (tools/stand_in_flatpak_spawn), to lay over /usr/bin.
 std::string stand_in_flatpak_spawn_dir();
