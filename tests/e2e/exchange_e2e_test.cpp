@@ -113,14 +113,8 @@ TEST_F(ExchangeE2e, WorkingDirectoryRemovedBeforeTheEditorConnects) {
   EXPECT_EQ(request["urls"], json({"https://example.com"}));
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
-
 TEST_F(ExchangeE2e, AMessageOfNBytesCostsAboutNBytes) {
-  if (SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
+  if (testing::SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
   // kiv, with its address space limited to 192 MiB more than the 256 MiB
   // Stdout text it relays, still writes all of it and takes the status
   // that follows. (The editor runs on its own, outside the limit.)

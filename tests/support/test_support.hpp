@@ -12,6 +12,13 @@
 
 namespace kiv::testing {
 
+/// Whether this build runs under AddressSanitizer or ThreadSanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool SANITIZED = true;
+#else
+inline constexpr bool SANITIZED = false;
+#endif
+
 /// A fresh directory under /tmp, removed with its contents at the end.
 class ScopedTempDir {
  public:
