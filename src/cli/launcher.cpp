@@ -109,6 +109,17 @@ Outcome run_open_path(const ArgsKind& args, const std::string& editor_path) {
   KIV_TRY_ASSIGN(OpenRequest request, assemble_open_request(args, ::isatty(STDOUT_FILENO)));
   SharedExitStatusSlot slot = request.context.exit_status_slot;
 
+  // With --foreground, kiv closes this pipe's writing end once the editor
+  // process has ended, and the exchange stops waiting for a connection that
+  // can no longer come. (Close-on-exec: the editor never holds the end.)
+  UniqueFd foreground_editor_running;
+  if (args.foreground) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return fail_last_os();
+    request.context.one_shot_server.give_up_when_closed(UniqueFd(ends[0]));
+    foreground_editor_running = UniqueFd(ends[1]);
+  }
+
   // The idle worker pool comes first: four threads that are never given
   // work, kept because a running kiv has always shown them. Then the threads
   // of the exchange and the copies, in this order.
@@ -118,15 +129,23 @@ Outcome run_open_path(const ArgsKind& args, const std::string& editor_path) {
   if (request.stdin_target) stdin_forwarder = spawn_stdin_forwarder(std::move(*request.stdin_target));
   auto relays = spawn_anonymous_fd_relays(std::move(request.relay_pairs));
 
-  // The launch. A foreground editor's own status is not ours: only what
-  // the editor reported through the exchange counts, if it did by now, and
-  // the threads are left running.
-  // When no editor is going to connect, the exchange thread waits on the
-  // rendezvous for ever and cannot remove it: kiv does, before it ends.
+  // The launch. When no editor is going to connect, the exchange thread
+  // waits on the rendezvous for ever and cannot remove it: kiv does, before
+  // it ends.
   if (args.foreground) {
+    // A foreground editor's own status is not ours: only what it reported
+    // through the exchange counts. Once it has ended, what it sent may still
+    // be on its way or being written out: the exchange ends when the channel
+    // ends that closed with the editor run dry, or at once when it never
+    // connected, and a failure in it is not reported. The copy threads are
+    // left running.
     auto ran = run_app_foreground(editor_path, std::move(request.url), args.user_data_dir);
-    run_termination_cleanup_now();
-    KIV_TRY(ran);
+    if (!ran) {
+      run_termination_cleanup_now();
+      return std::unexpected(std::move(ran).error());
+    }
+    foreground_editor_running.reset();
+    (void)receiver.join();
   } else {
     if (Status launched = send_url_or_spawn_app(editor_path, std::move(request.url), args.user_data_dir); !launched) {
       run_termination_cleanup_now();

@@ -1,5 +1,6 @@
 #include "ipc/one_shot_server.hpp"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +35,12 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
   UniqueFd listener(fd);
   KIV_TRY(measure_transport_sizes_on(listener.get()));
 
+  // The three signals wait from before the directory exists until its
+  // removal is armed (or, on a failure, until it is gone again): one that
+  // came in between would end kiv and leave the directory behind.
+  std::optional<TerminationSignalsHeld> held;
+  if (on_interrupt == OnInterrupt::RemoveSocket) held.emplace();
+
   // Only kiv's own user (the editor's too) may reach the socket: whoever
   // connects first receives the request and speaks for the editor.
   KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
@@ -44,8 +51,7 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
   KIV_TRY_ASSIGN(UnixSocketAddress address, unix_socket_address(name));
 
   // Owned from here, so that every failure below removes what was made; and
-  // armed before the socket exists, so that no signal can come between its
-  // creation and the arming.
+  // armed before the socket exists.
   IpcOneShotServer server(std::move(dir), std::move(listener), name);
   if (on_interrupt == OnInterrupt::RemoveSocket) KIV_TRY(server.remove_when_interrupted());
   if (::bind(server.listener_.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
@@ -58,6 +64,7 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
 IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
     : dir_(std::move(other.dir_)),
       listener_(std::move(other.listener_)),
+      give_up_(std::move(other.give_up_)),
       name_(std::exchange(other.name_, {})),
       removed_on_signals_(std::exchange(other.removed_on_signals_, false)) {}
 
@@ -66,6 +73,7 @@ IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept
     close_and_remove();
     dir_ = std::move(other.dir_);
     listener_ = std::move(other.listener_);
+    give_up_ = std::move(other.give_up_);
     name_ = std::exchange(other.name_, {});
     removed_on_signals_ = std::exchange(other.removed_on_signals_, false);
   }
@@ -76,6 +84,7 @@ IpcOneShotServer::~IpcOneShotServer() { close_and_remove(); }
 
 void IpcOneShotServer::close_and_remove() {
   listener_.reset();
+  give_up_.reset();
   if (name_.empty()) return;
   // The directory holds the socket file alone: two calls remove both. Should
   // anything else have appeared in it, dir_ removes the whole tree instead.
@@ -92,10 +101,22 @@ Status IpcOneShotServer::remove_when_interrupted() {
   return {};
 }
 
+Status IpcOneShotServer::wait_for_connection() const {
+  if (!give_up_) return {};
+  pollfd fds[2] = {{listener_.get(), POLLIN, 0}, {give_up_.get(), POLLIN, 0}};
+  while (::poll(fds, 2, -1) < 0) {
+    if (errno != EINTR) return fail_last_os();
+  }
+  // A connection that waits is taken, even when the writer has gone too.
+  if (fds[0].revents == 0) return fail(std::string(GAVE_UP_TEXT));
+  return {};
+}
+
 Result<IpcOneShotServer::Accepted> IpcOneShotServer::accept() && {
   // Whatever happens below, the listener is closed and the directory removed
   // when `self` goes.
   IpcOneShotServer self(std::move(*this));
+  KIV_TRY(with_context(self.wait_for_connection(), IO_ERROR));
   int fd;
   do {
     fd = ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);

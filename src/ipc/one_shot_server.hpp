@@ -36,9 +36,11 @@ class IpcOneShotServer {
   struct Accepted;
 
   /// With RemoveSocket, SIGINT, SIGTERM and SIGHUP remove the socket file
-  /// and its directory, from before the socket exists until the server is
-  /// gone, and then end the process as usual (signals that are ignored stay
-  /// ignored). For one such server at a time.
+  /// and its directory, from the moment the directory exists until the
+  /// server is gone, and then end the process as usual (signals that are
+  /// ignored stay ignored); one that comes while create() runs waits until
+  /// the removal is armed. For one such server at a time, created while no
+  /// other thread takes these signals.
   enum class OnInterrupt { LeaveSocket, RemoveSocket };
 
   /// A new server, listening (backlog 10), with its name: the socket file's
@@ -56,8 +58,17 @@ class IpcOneShotServer {
   /// limit for both, then closes the listener and removes the directory (also
   /// on failure). Fails with "io error: " and the failure of accept, of the
   /// linger option or of the receive ("All senders for this socket closed"
-  /// when the peer closes without sending).
+  /// when the peer closes without sending), or with GAVE_UP_TEXT.
   [[nodiscard]] Result<Accepted> accept() &&;
+
+  /// From now on accept() waits for a connection only until `pipe_end`, the
+  /// reading end of a pipe, has no writer left: a connection made before
+  /// that is still taken, and without one accept() fails with GAVE_UP_TEXT.
+  /// For a peer whose end is known (the writing end closes with it).
+  void give_up_when_closed(UniqueFd pipe_end) { give_up_ = std::move(pipe_end); }
+
+  /// The failure of an accept that gave up waiting.
+  static constexpr std::string_view GAVE_UP_TEXT = "nothing connected before the wait was given up";
 
   const std::string& name() const { return name_; }
 
@@ -66,12 +77,17 @@ class IpcOneShotServer {
   // long to prepare for the signal handler.
   [[nodiscard]] Status remove_when_interrupted();
 
+  // Returns once a connection waits, or fails with GAVE_UP_TEXT once the
+  // give-up pipe has no writer left with no connection waiting.
+  [[nodiscard]] Status wait_for_connection() const;
+
   IpcOneShotServer(TempDir dir, UniqueFd listener, std::string name)
       : dir_(std::move(dir)), listener_(std::move(listener)), name_(std::move(name)) {}
   void close_and_remove();
 
   TempDir dir_;
   UniqueFd listener_;
+  UniqueFd give_up_;
   std::string name_;  // empty once the server is gone
   bool removed_on_signals_ = false;
 };

@@ -1,9 +1,12 @@
 // The exchange with the editor, driven by the stand-in's script.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 #include "e2e_support.hpp"
 
@@ -110,14 +113,8 @@ TEST_F(ExchangeE2e, WorkingDirectoryRemovedBeforeTheEditorConnects) {
   EXPECT_EQ(request["urls"], json({"https://example.com"}));
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
-
 TEST_F(ExchangeE2e, AMessageOfNBytesCostsAboutNBytes) {
-  if (SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
+  if (testing::SANITIZED) GTEST_SKIP() << "sanitizers map terabytes of shadow memory: no address-space limit fits";
   // kiv, with its address space limited to 192 MiB more than the 256 MiB
   // Stdout text it relays, still writes all of it and takes the status
   // that follows. (The editor runs on its own, outside the limit.)
@@ -171,6 +168,82 @@ TEST_F(ExchangeE2e, SignalsWhileWaitingForTheEditorRemoveTheServerAndEndAsUsual)
     const Left left = left_in(tmpdir);
     EXPECT_EQ(left.directories, 0);
     EXPECT_EQ(left.files, 1);
+  }
+}
+
+// One system call in an strace log: the name and the whole line.
+struct Call {
+  std::string name;
+  std::string line;
+};
+
+// The system calls of the first process in the strace log `log` (written
+// with -f, so every line starts with a process id), in order.
+std::vector<Call> calls_of_first_process(const std::string& log) {
+  std::vector<Call> calls;
+  std::istringstream in(log);
+  std::string pid, line;
+  while (std::getline(in, line)) {
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string::npos) continue;
+    if (pid.empty()) pid = line.substr(0, blank);
+    if (line.compare(0, blank, pid) != 0) continue;
+    const std::size_t start = line.find_first_not_of(' ', blank);
+    const std::size_t paren = line.find('(', start);
+    if (start == std::string::npos || paren == std::string::npos) continue;
+    std::string name = line.substr(start, paren - start);
+    // Resumed halves, signals and the exit are no calls of their own.
+    if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") != std::string::npos) continue;
+    calls.push_back({std::move(name), line});
+  }
+  return calls;
+}
+
+TEST_F(ExchangeE2e, ASignalAtAnySystemCallOfTheServerSetUpLeavesNoDirectory) {
+  // Each run injects an interrupt, termination or hang-up signal at one
+  // system call of kiv's main thread while it sets up the one-shot server:
+  // from the socket to the first call after listen. The editor exits at once
+  // should kiv get that far.
+  ASSERT_EQ(::access("/usr/bin/strace", X_OK), 0) << "strace is needed (scripts/setup installs it)";
+  auto traced = [&](const std::string& tmpdir, std::vector<std::string> strace_args) {
+    auto options = kiv({"--foreground", "--kiv", "/bin/true", "x.txt"});
+    strace_args.insert(strace_args.begin(), {"/usr/bin/strace", "-f", "-qq"});
+    options.argv.insert(options.argv.begin(), strace_args.begin(), strace_args.end());
+    options.env["TMPDIR"] = tmpdir;
+    // The leak check at exit cannot run under a tracer.
+    options.env["ASAN_OPTIONS"] = "detect_leaks=0";
+    return run_process(options);
+  };
+
+  const std::string log = home_.sub("strace.log");
+  const std::string plain_tmp = home_.sub("tmp-plain");
+  fs::create_directories(plain_tmp);
+  auto plain = traced(plain_tmp, {"-o", log});
+  ASSERT_EQ(plain.exit_code, 0) << plain.err;
+  const std::vector<Call> calls = calls_of_first_process(testing::read_file(log));
+  auto first = std::find_if(calls.begin(), calls.end(), [](const Call& c) {
+    return c.name == "socket" && c.line.find("SOCK_SEQPACKET") != std::string::npos;
+  });
+  ASSERT_NE(first, calls.end());
+  auto listen = std::find_if(first, calls.end(), [](const Call& c) { return c.name == "listen"; });
+  ASSERT_NE(listen, calls.end());
+  ASSERT_NE(listen + 1, calls.end());
+
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (auto call = first; call <= listen + 1; ++call) {
+    // strace counts each system call by name: the how-manieth this one is.
+    const auto nth = std::count_if(calls.begin(), call + 1, [&](const Call& c) { return c.name == call->name; });
+    const int signal_number = signals[(call - first) % 3];
+    SCOPED_TRACE(::strsignal(signal_number) + (" at " + call->line));
+    const std::string tmpdir = home_.sub("tmp-" + std::to_string(call - first));
+    fs::create_directories(tmpdir);
+    auto result = traced(tmpdir, {"-o", "/dev/null", "-e",
+                                  "inject=" + call->name + ":signal=" + std::to_string(signal_number) +
+                                      ":when=" + std::to_string(nth)});
+    EXPECT_FALSE(result.timed_out);
+    // strace ends as kiv did.
+    EXPECT_EQ(result.term_signal, signal_number) << result.err;
+    EXPECT_TRUE(fs::is_empty(tmpdir));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <regex>
 
 #include "e2e_support.hpp"
@@ -281,6 +282,51 @@ TEST_F(ForegroundE2e, EditorEndingWithOneWithoutAnExitGivesZero) {
   EXPECT_EQ(starts[0]["session_leader"], false);
   EXPECT_EQ(starts[0]["stdio_open"], json({true, true, true}));
   EXPECT_EQ(only_open_request()["paths"], json({work() + "/x.txt"}));
+}
+
+TEST_F(ForegroundE2e, EverythingAConnectedEditorSentIsRelayedBeforeKivEnds) {
+  // The editor's last messages are still on their way, or still being
+  // written out by kiv, when the editor process ends: kiv ends only after
+  // them, with the status reported. cmp compares kiv's output byte for byte;
+  // kiv's status and cmp's come on standard output. Four runs at a time;
+  // under a sanitizer, where relaying 64 MiB takes kiv seconds, one round.
+  constexpr std::size_t TEXT = std::size_t{64} << 20;
+  constexpr int AT_A_TIME = 4, RUNS = testing::SANITIZED ? AT_A_TIME : 20;
+  const std::string expected = home_.sub("expected");
+  testing::write_file(expected, testing::stand_in_bulk_text(TEXT) + "\n");
+  script("receive\nstdout-bulk " + std::to_string(TEXT) + "\nexit 7\n");
+  auto options = kiv({});
+  options.argv = {"/bin/bash", "-c", R"(e=$1; shift; "$@" | cmp - "$e" >&2; s=("${PIPESTATUS[@]}"); echo "${s[*]}")",
+                  "bash", expected, testing::kiv_binary(), "--foreground", "x.txt"};
+  options.timeout = std::chrono::seconds(60);
+  for (int first = 0; first < RUNS && !HasFailure(); first += AT_A_TIME) {
+    std::vector<std::unique_ptr<Spawned>> runs;
+    for (int run = first; run < first + AT_A_TIME; ++run) runs.push_back(std::make_unique<Spawned>(options));
+    for (int run = first; run < first + AT_A_TIME; ++run) {
+      SCOPED_TRACE("run " + std::to_string(run));
+      auto result = runs[static_cast<std::size_t>(run - first)]->finish();
+      EXPECT_FALSE(result.timed_out);
+      EXPECT_EQ(result.out, "7 0\n");
+      EXPECT_EQ(result.err, "");
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(env_["TMPDIR"]));
+}
+
+TEST_F(ForegroundE2e, EditorThatNeverConnectsOrFailsTheHandshakeEndsKivQuietlyWithZero) {
+  // Never connecting: nothing is waited for once the editor has ended. A
+  // failed handshake is no error of kiv's with --foreground.
+  for (const char* handshake : {"never", "short", "silent"}) {
+    SCOPED_TRACE(handshake);
+    script(std::string("handshake ") + handshake + "\n");
+    auto result = run_process(kiv({"--foreground", "x.txt"}));
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(fs::is_empty(env_["TMPDIR"]));
+  }
+  EXPECT_EQ(record_events(record(), "start").size(), 3u);
 }
 
 TEST_F(ForegroundE2e, EditorThatCannotBeExecutedIsTheOsError) {

@@ -3,6 +3,7 @@
 #include "ipc/one_shot_server.hpp"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <regex>
 
 #include "ipc/messages.hpp"
@@ -172,6 +174,32 @@ TEST_F(OneShotServerTest, DirectoryIsGoneWhateverHappens) {
     ::setrlimit(RLIMIT_NOFILE, &saved);
     ASSERT_FALSE(accepted);
     EXPECT_EQ(accepted.error().display(), "io error: Too many open files (os error 24)");
+    EXPECT_FALSE(exists(directory_of(name)));
+  }
+}
+
+TEST_F(OneShotServerTest, GivesUpWhenThePipeClosesUnlessAConnectionWaits) {
+  for (bool connected : {false, true}) {
+    SCOPED_TRACE(connected ? "connected before the pipe closed" : "nothing connected");
+    auto [server, name] = create();
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    server.give_up_when_closed(UniqueFd(ends[0]));
+    std::optional<IpcSender> connection;
+    if (connected) {
+      connection = *IpcSender::connect(name);
+      auto [a, b] = *channel();
+      ASSERT_TRUE(send_handshake(*connection, Handshake{std::move(a), std::move(b)}));
+    }
+    ::close(ends[1]);
+    auto accepted = std::move(server).accept();
+    if (connected) {
+      ASSERT_TRUE(accepted) << accepted.error().display();
+      EXPECT_EQ(accepted->first_message.payload.size(), 16u);
+    } else {
+      ASSERT_FALSE(accepted);
+      EXPECT_EQ(accepted.error().display(), "io error: nothing connected before the wait was given up");
+    }
     EXPECT_FALSE(exists(directory_of(name)));
   }
 }

@@ -24,18 +24,6 @@ namespace {
 using nlohmann::json;
 namespace support = kiv::testing;
 
-// The documented bulk text: 16-byte blocks, each its offset in 15 digits and a newline.
-std::string bulk(std::size_t n) {
-  std::string out;
-  char block[32];
-  for (std::size_t offset = 0; offset < n; offset += 16) {
-    std::snprintf(block, sizeof block, "%015zu\n", offset);
-    out.append(block, 16);
-  }
-  out.resize(n);
-  return out;
-}
-
 class StandInTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -256,7 +244,7 @@ TEST_F(StandInTest, SendsMalformedAndOversizedPayloads) {
       "malformed long-length\n"
       "send 04 00 00 00\n"
       "send 0300 0000 0700 0000\n"
-      "stdout-bulk 5242880\n"
+      "stdout-bulk 5243880\n"
       "stderr-bulk 17\n");
   IpcOneShotServer server = start_session();
   auto h = handshake(std::move(server));
@@ -280,9 +268,12 @@ TEST_F(StandInTest, SendsMalformedAndOversizedPayloads) {
   ASSERT_TRUE(big) << big.error().display();
   ASSERT_TRUE(std::holds_alternative<CliResponse::Stdout>(big->value));
   const std::string& text = std::get<CliResponse::Stdout>(big->value).message;
-  EXPECT_EQ(text.size(), 5242880u);
-  EXPECT_TRUE(text == bulk(5242880));
+  // Five blocks and a part of one: the payload's pages past the first block
+  // are the stand-in's repeated mappings.
+  EXPECT_EQ(text.size(), 5243880u);
+  EXPECT_TRUE(text == support::stand_in_bulk_text(5243880));
   EXPECT_EQ(text.substr(0, 32), "000000000000000\n000000000000016\n");
+  EXPECT_EQ(text.substr((4u << 20) - 16, 32), "000000001048560\n000000000000000\n");
   EXPECT_EQ(*receive_response(h->responses), err("000000000000000\n0"));
   auto end = receive_response(h->responses);
   ASSERT_FALSE(end);

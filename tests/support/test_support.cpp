@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -208,6 +209,18 @@ std::string kiv_binary() { return KIV_BINARY_PATH; }
 std::string stand_in_editor_binary() { return KIV_STAND_IN_PATH; }
 
 std::string stand_in_flatpak_spawn_dir() { return KIV_STAND_IN_FLATPAK_SPAWN_DIR; }
+
+std::string stand_in_bulk_text(std::size_t n) {
+  std::string out;
+  out.reserve(n + 16);
+  char line[32];
+  for (std::size_t offset = 0; offset < n; offset += 16) {
+    std::snprintf(line, sizeof line, "%015zu\n", offset % (std::size_t{1} << 20));
+    out.append(line, 16);
+  }
+  out.resize(n);
+  return out;
+}
 
 std::map<std::string, std::string> kiv_env(const std::string& home) {
   std::map<std::string, std::string> env = {

@@ -12,6 +12,13 @@
 
 namespace kiv::testing {
 
+/// Whether this build runs under AddressSanitizer or ThreadSanitizer.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool SANITIZED = true;
+#else
+inline constexpr bool SANITIZED = false;
+#endif
+
 /// A fresh directory under /tmp, removed with its contents at the end.
 class ScopedTempDir {
  public:
@@ -94,6 +101,11 @@ std::string kiv_binary();
 /// The built stand-in editor (build/libexec/kiv-editor, where kiv's bundle
 /// detection finds it from build/bin/kiv).
 std::string stand_in_editor_binary();
+
+/// The first `n` bytes of the stand-in's bulk text as its README describes
+/// it: 16-byte lines, each its offset within a repeated block of 1 MiB in 15
+/// digits and a newline.
+std::string stand_in_bulk_text(std::size_t n);
 
 /// The directory that holds only the stand-in flatpak-spawn
 /// (tools/stand_in_flatpak_spawn), to lay over /usr/bin.

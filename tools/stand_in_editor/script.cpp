@@ -1,7 +1,6 @@
 #include "script.hpp"
 
 #include <charconv>
-#include <cstdio>
 
 #include "base/text.hpp"
 #include "ipc/messages.hpp"
@@ -132,13 +131,15 @@ Result<Directive> parse_directive(std::string_view name, std::string_view argume
     if (name == "stdout") return send(response_payload(CliResponse{CliResponse::Stdout{std::move(text)}}));
     return send(response_payload(CliResponse{CliResponse::Stderr{std::move(text)}}));
   }
-  if (name == "stdout-bulk") {
-    KIV_TRY_ASSIGN(std::size_t n, size_argument());
-    return send(response_payload(CliResponse{CliResponse::Stdout{bulk_text(n)}}));
-  }
-  if (name == "stderr-bulk") {
-    KIV_TRY_ASSIGN(std::size_t n, size_argument());
-    return send(response_payload(CliResponse{CliResponse::Stderr{bulk_text(n)}}));
+  if (name == "stdout-bulk" || name == "stderr-bulk") {
+    // The text comes only when the message is sent: here the payload of an
+    // empty text, whose length is then made the text's.
+    KIV_TRY_ASSIGN(d.bulk, size_argument());
+    KIV_TRY_ASSIGN(d.payload, response_payload(name == "stdout-bulk" ? CliResponse{CliResponse::Stdout{}}
+                                                                     : CliResponse{CliResponse::Stderr{}}));
+    d.payload.replace(d.payload.size() - 8, 8, le64(d.bulk));
+    d.kind = Kind::Send;
+    return d;
   }
   if (name == "exit") {
     std::int32_t status = 0;
@@ -235,18 +236,6 @@ Script script_error_session(const std::string& message) {
 std::string le64(std::uint64_t v) {
   std::string out;
   for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  return out;
-}
-
-std::string bulk_text(std::size_t n) {
-  std::string out;
-  out.reserve(n + 16);
-  char block[32];  // offsets stay below 2^30, so 15 digits always suffice
-  for (std::size_t offset = 0; offset < n; offset += 16) {
-    std::snprintf(block, sizeof block, "%015zu\n", offset);
-    out.append(block, 16);
-  }
-  out.resize(n);
   return out;
 }
 

@@ -26,7 +26,7 @@ struct Directive {
     Handshake,  // `handshake`
     Receive,    // receive one request and record it
     Describe,   // Stdout lines describing the last request received
-    Send,       // send `payload` as one message on the responses channel
+    Send,       // send `payload`, then `bulk` bytes of the bulk text, as one message on the responses channel
     Prompt,     // send PromptOpenBehavior, then receive the answer
     Close,      // close `close_requests` / `close_responses`
   };
@@ -35,6 +35,7 @@ struct Directive {
   std::uint32_t millis = 0;
   HandshakeMode handshake = HandshakeMode::Normal;
   std::string payload;
+  std::size_t bulk = 0;
   bool close_requests = false;
   bool close_responses = false;
 };
@@ -54,10 +55,6 @@ inline constexpr std::string_view DEFAULT_SCRIPT = "receive\ndescribe\nexit 0\n"
 /// The session run after a script failed to load or parse: it takes the
 /// request and answers with `message` on standard error and exit status 1.
 Script script_error_session(const std::string& message);
-
-/// The first `n` bytes of the bulk text: 16-byte blocks, each the block's
-/// offset as 15 decimal digits followed by a newline.
-std::string bulk_text(std::size_t n);
 
 /// `v` as 8 little-endian bytes.
 std::string le64(std::uint64_t v);

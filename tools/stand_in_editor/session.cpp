@@ -9,6 +9,7 @@
 #include "base/io.hpp"
 #include "base/text.hpp"
 #include "ipc/one_shot_server.hpp"
+#include "bulk.hpp"
 #include "script.hpp"
 
 namespace kiv::stand_in {
@@ -77,7 +78,7 @@ class Session {
           if (!send(*ipc::encode_response(CliResponse{CliResponse::Stdout{line}}))) return false;
         }
         return true;
-      case Kind::Send: return send(d.payload);
+      case Kind::Send: return d.bulk == 0 ? send(d.payload) : send_bulk(d.payload, d.bulk);
       case Kind::Prompt:
         return send(*ipc::encode_response(CliResponse{CliResponse::PromptOpenBehavior{}})) && receive();
       case Kind::Close:
@@ -146,10 +147,19 @@ class Session {
     return true;
   }
 
-  bool send(const std::string& payload) {
+  bool send(std::string_view payload) {
     Status sent = with_context(responses_->send(payload), "io error");
     if (!sent) error("send", sent.error().display());
     return sent.has_value();
+  }
+
+  bool send_bulk(std::string_view head, std::size_t n) {
+    auto payload = BulkPayload::make(head, n);
+    if (!payload) {
+      error("send", payload.error().display());
+      return false;
+    }
+    return send(payload->bytes());
   }
 
   const Record& record_;
