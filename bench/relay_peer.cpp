@@ -65,7 +65,8 @@ std::string text_of(std::size_t size) {
 std::string stdout_payload(std::size_t size) {
   std::string payload(12, '\0');
   payload[0] = 1;
-  for (int i = 0; i < 8; ++i) payload[4 + i] = static_cast<char>((static_cast<std::uint64_t>(size) >> (8 * i)) & 0xFF);
+  const std::uint64_t length = size;
+  for (std::size_t i = 0; i < 8; ++i) payload[4 + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
   payload += text_of(size);
   return payload;
 }
@@ -157,7 +158,8 @@ int main(int argc, char** argv) {
   std::size_t count = 0, size = 0;
   if (mode == "serve" && argc == 5 && parse_size(argv[3], count) && parse_size(argv[4], size))
     return serve(argv[2], count, size);
-  if (mode == "lines" && argc == 4 && parse_size(argv[2], count) && parse_size(argv[3], size)) return lines(count, size);
+  if (mode == "lines" && argc == 4 && parse_size(argv[2], count) && parse_size(argv[3], size))
+    return lines(count, size);
   if (mode == "measure" && argc >= 5 && std::string_view(argv[3]) == "--") return measure(argv[2], argv + 4);
   return usage();
 }
