@@ -53,3 +53,14 @@ stop_server() {
     server_pid=""
   fi
 }
+
+# bench_wait_for_socket NAME SOCKET: waits up to five seconds for the editor
+# peer just started to bind SOCKET; ends the script if it does not.
+bench_wait_for_socket() {
+  for _ in $(seq 500); do
+    [ -S "$2" ] && return 0
+    sleep 0.01
+  done
+  echo "$1: the editor peer did not bind $2" >&2
+  exit 1
+}

@@ -46,12 +46,7 @@ start_server() {
   # The idle limit ends it by itself should this script be killed outright.
   KIV_STAND_IN_SERVE=600000 "$editor" &
   server_pid=$!
-  for _ in $(seq 500); do
-    [ -S "$socket" ] && return 0
-    sleep 0.01
-  done
-  echo "open_bench: the stand-in server did not bind $socket" >&2
-  exit 1
+  bench_wait_for_socket open_bench "$socket"
 }
 
 # peak_rss N CMD...: the largest peak RSS (KiB) of CMD over N runs.

@@ -18,6 +18,27 @@ std::size_t whole_pages(std::size_t n) {
   return (n + page - 1) / page * page;
 }
 
+// The storage this thread keeps for its next buffer. Plain data, so that it
+// can still be read while the thread's other thread-local objects are being
+// destroyed; `closed` once the thread keeps nothing any more.
+struct Kept {
+  char* data = nullptr;
+  std::size_t capacity = 0;
+  bool closed = false;
+};
+constinit thread_local Kept kept;
+
+// Unmaps what the thread kept when the thread ends; made when the thread
+// first keeps storage.
+struct KeptRelease {
+  bool armed = false;
+  ~KeptRelease() {
+    if (kept.data != nullptr) ::munmap(kept.data, kept.capacity);
+    kept = {nullptr, 0, true};
+  }
+};
+thread_local KeptRelease kept_release;
+
 }  // namespace
 
 ByteBuffer::ByteBuffer(std::string_view bytes) {
@@ -33,7 +54,7 @@ ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this != &other) {
-    if (data_ != nullptr) ::munmap(data_, capacity_);
+    release();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
@@ -41,12 +62,35 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   return *this;
 }
 
-ByteBuffer::~ByteBuffer() {
-  if (data_ != nullptr) ::munmap(data_, capacity_);
+ByteBuffer::~ByteBuffer() { release(); }
+
+void ByteBuffer::release() noexcept {
+  if (data_ == nullptr) return;
+  char* data = std::exchange(data_, nullptr);
+  std::size_t capacity = std::exchange(capacity_, 0);
+  size_ = 0;
+  if (kept.data == nullptr && !kept.closed) {
+    // Cut back in place: the pages beyond go back to the system at once.
+    if (capacity > KEPT_CAPACITY && ::mremap(data, capacity, KEPT_CAPACITY, 0) != MAP_FAILED)
+      capacity = KEPT_CAPACITY;
+    if (capacity <= KEPT_CAPACITY) {
+      kept_release.armed = true;
+      if (!kept.closed) {
+        kept = {data, capacity, false};
+        return;
+      }
+    }
+  }
+  ::munmap(data, capacity);
 }
 
 Status ByteBuffer::reserve(std::size_t capacity) {
   if (capacity <= capacity_) return {};
+  if (data_ == nullptr && kept.data != nullptr) {
+    data_ = std::exchange(kept.data, nullptr);
+    capacity_ = std::exchange(kept.capacity, 0);
+    if (capacity <= capacity_) return {};
+  }
   const std::size_t length = whole_pages(capacity);
   if (length < capacity) return fail_os(ENOMEM);  // rounding overflowed
   void* mapped = data_ == nullptr

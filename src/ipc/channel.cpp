@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "base/text.hpp"
 
@@ -84,18 +83,6 @@ bool downsize(int err, std::size_t packet_bytes, std::size_t& size_figure) {
   size_figure /= 2;
   if (size_figure >= packet_bytes) size_figure = packet_bytes / 2;
   return true;
-}
-
-// The buffer a thread receives first packets into: allocated once per
-// thread, so a receive costs no allocation beyond the payload it keeps.
-std::span<char> first_packet_buffer(std::size_t size) {
-  thread_local std::unique_ptr<char[]> buffer;
-  thread_local std::size_t capacity = 0;
-  if (capacity < size) {
-    buffer = std::make_unique_for_overwrite<char[]>(size);
-    capacity = size;
-  }
-  return {buffer.get(), size};
 }
 
 // Takes ownership of every descriptor in the control data (all SCM_RIGHTS
@@ -259,9 +246,12 @@ Status IpcSender::send(std::string_view payload, std::span<const int> descriptor
 
 Result<IpcMessage> IpcReceiver::receive() const {
   KIV_TRY_ASSIGN(TransportSizes sizes, transport_sizes());
-  std::span<char> buffer = first_packet_buffer(sizes.first_fragment);
+  // The first packet lands where the payload stays. The storage is what the
+  // thread kept from its last message, so a run of messages maps nothing.
+  IpcMessage message;
+  KIV_TRY(message.payload.reserve(sizes.first_fragment));
   std::uint64_t total = 0;
-  iovec iov[2] = {{&total, HEADER_SIZE}, {buffer.data(), buffer.size()}};
+  iovec iov[2] = {{&total, HEADER_SIZE}, {message.payload.data(), sizes.first_fragment}};
   alignas(cmsghdr) char control[CONTROL_SIZE];
   msghdr msg{};
   msg.msg_iov = iov;
@@ -281,21 +271,14 @@ Result<IpcMessage> IpcReceiver::receive() const {
   const std::size_t received = static_cast<std::size_t>(n) - HEADER_SIZE;
   if (total < received) return fail("a received message is longer than its header says");
 
-  IpcMessage message;
   for (UniqueFd& fd : descriptors) {
     (is_socket(fd.get()) ? message.channels : message.other_descriptors).push_back(std::move(fd));
   }
-  // A complete message gets storage of its size; a continued one room for
-  // its first steps, grown as the rest arrives.
-  const std::size_t first_room =
-      total == received ? received
-                        : static_cast<std::size_t>(std::min<std::uint64_t>(total, received + GROWTH_STEP));
-  KIV_TRY(message.payload.reserve(first_room));
-  if (received > 0) std::memcpy(message.payload.data(), buffer.data(), received);
   message.payload.set_size(received);
   if (total == received) return message;
 
-  // Continued: the last socket that came is the continuation channel.
+  // Continued: the last socket that came is the continuation channel. The
+  // storage grows as the rest arrives, never far ahead of it.
   if (message.channels.empty()) return fail("a received message announces more parts but brought no channel for them");
   UniqueFd continuation = std::move(message.channels.back());
   message.channels.pop_back();

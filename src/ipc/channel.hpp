@@ -98,7 +98,9 @@ class IpcReceiver {
   /// Waits without a time limit for the next message and returns it whole,
   /// its descriptors close-on-exec. The payload's storage grows with the
   /// bytes that actually arrive (the length a message announces is only the
-  /// sender's claim), so a message of N bytes costs about N bytes. Fails
+  /// sender's claim), so a message of N bytes costs about N bytes; it is
+  /// the storage the thread kept from its last message (see ByteBuffer),
+  /// so a run of messages maps no new memory. Fails
   /// with CHANNEL_CLOSED_TEXT when the other side has closed (also in the
   /// middle of a message), with the OS error of the receive or of the
   /// storage ("Cannot allocate memory (os error 12)"), or on a packet that

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "e2e_support.hpp"
 
@@ -130,6 +132,75 @@ TEST_F(ExchangeE2e, AMessageOfNBytesCostsAboutNBytes) {
   EXPECT_EQ(result.exit_code, 7) << result.err;
   EXPECT_EQ(result.out, std::to_string(TEXT + 1) + "\n");
   EXPECT_EQ(result.err, "");
+}
+
+// The mmap, munmap and mremap calls of every thread of one kiv run, counted
+// by strace, with what kiv printed.
+struct MappingCalls {
+  int calls = -1;
+  testing::RunResult run;
+};
+
+MappingCalls mapping_calls(testing::RunOptions options, const std::string& summary) {
+  options.argv.insert(options.argv.begin(),
+                      {"/usr/bin/strace", "-f", "-qq", "-c", "-o", summary, "-e", "trace=mmap,munmap,mremap"});
+  // LeakSanitizer cannot stop the threads of a process that is traced already.
+  options.env["ASAN_OPTIONS"] = "detect_leaks=0";
+  options.timeout = std::chrono::seconds(120);
+  MappingCalls counted{0, run_process(options)};
+  // The summary's rows: "% time  seconds  usecs/call  calls  [errors]  syscall".
+  std::istringstream rows(testing::read_file(summary));
+  std::string row;
+  bool any = false;
+  while (std::getline(rows, row)) {
+    std::istringstream fields(row);
+    std::vector<std::string> field{std::istream_iterator<std::string>(fields), {}};
+    if (field.size() < 5 || (field.back() != "mmap" && field.back() != "munmap" && field.back() != "mremap")) continue;
+    counted.calls += std::stoi(field[3]);
+    any = true;
+  }
+  if (!any) counted.calls = -1;  // kiv maps something at start, or strace did not run
+  return counted;
+}
+
+TEST_F(ExchangeE2e, ARunOfMessagesMapsNoMemoryOfItsOwn) {
+  ASSERT_EQ(::access("/usr/bin/strace", X_OK), 0) << "strace is missing: scripts/setup installs it";
+  // Thousands of small messages, then hundreds of 64 KiB: each run must map
+  // and unmap about as often as a run without any message. (Each message in
+  // a mapping of its own would add two calls or more per message.)
+  const std::string line(100, 'x');
+  std::string small = "receive\n";
+  for (int i = 0; i < 5000; ++i) small += "stdout " + line + "\n";
+  std::string medium = "receive\n";
+  for (int i = 0; i < 500; ++i) medium += "stdout-bulk 65536\n";
+  struct Case {
+    const char* what;
+    std::string script;
+    std::size_t printed;
+  };
+  const Case cases[] = {
+      {"no message", "receive\nexit 0\n", 0},
+      {"5000 messages of 100 bytes", small + "exit 0\n", 5000 * 101},
+      {"500 messages of 64 KiB", medium + "exit 0\n", 500 * 65537},
+  };
+  script(cases[0].script);
+  ServingEditor editor(env_, record());
+  ASSERT_TRUE(editor.ready());
+  int without_messages = -1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    script(c.script);
+    auto counted = mapping_calls(kiv({"x.txt"}), home_.sub("strace.txt"));
+    ASSERT_FALSE(counted.run.timed_out);
+    ASSERT_EQ(counted.run.exit_code, 0) << counted.run.err;
+    EXPECT_EQ(counted.run.out.size(), c.printed);
+    ASSERT_GT(counted.calls, 0) << "strace counted nothing: " << counted.run.err;
+    if (without_messages < 0) {
+      without_messages = counted.calls;
+      continue;
+    }
+    EXPECT_LE(counted.calls, without_messages + 2) << "against " << without_messages << " without any message";
+  }
 }
 
 // What is left in `dir`: its directories and its plain files.

@@ -3,11 +3,13 @@
 #include "ipc/channel.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -334,6 +336,44 @@ TEST(IpcChannel, StorageGrowsWithWhatArrivesNotWithWhatIsAnnounced) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
       << (WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
                               : "status " + std::to_string(WEXITSTATUS(status)) + " (3: out of memory)");
+}
+
+// Whether any page of [begin, end) is still mapped in this process.
+bool any_page_mapped(const char* begin, const char* end) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  unsigned char resident = 0;
+  for (const char* p = begin; p < end; p += page) {
+    if (::mincore(const_cast<char*>(p), 1, &resident) == 0 || errno != ENOMEM) return true;
+  }
+  return false;
+}
+
+TEST(IpcChannel, AHugeMessageGivesItsMemoryBackWhenDropped) {
+  // The thread keeps a little storage for its next message, never a huge
+  // message's: once dropped, all but the kept part is unmapped at once.
+  constexpr std::size_t LENGTH = std::size_t{24} << 20;
+  auto [sender, receiver] = *channel();
+  const std::string payload = pattern(LENGTH);
+  Status sent;
+  std::thread writer([&] { sent = sender.send(payload); });
+  auto message = receiver.receive();
+  writer.join();
+  ASSERT_TRUE(sent) << sent.error().display();
+  ASSERT_TRUE(message) << message.error().display();
+  ASSERT_TRUE(message->payload == payload);
+  const char* begin = message->payload.data();
+  const char* end = begin + message->payload.capacity();
+  *message = IpcMessage{};
+  EXPECT_FALSE(any_page_mapped(begin + ByteBuffer::KEPT_CAPACITY, end));
+
+  // The kept part serves the next message, small or large.
+  for (std::size_t length : {std::size_t{100}, LENGTH}) {
+    std::thread again([&] { sent = sender.send(payload.substr(0, length)); });
+    message = receiver.receive();
+    again.join();
+    ASSERT_TRUE(message) << message.error().display();
+    EXPECT_TRUE(message->payload == std::string_view(payload).substr(0, length));
+  }
 }
 
 TEST(IpcChannel, DescriptorCountIsBounded) {
