@@ -2,7 +2,7 @@
 # The open path against the protocol's own floor, every figure a ratio of
 # medians taken in the same hyperfine run:
 #   1. round trip: `kiv FILE:10:5`, `kiv FILE` and `kiv --version` beside
-#      /bin/true and the C floor (the whole exchange in one thread of C),
+#      /bin/true and the floor (the whole exchange in one thread, plain calls),
 #      with an editor peer that answers at once serving the hand-over socket;
 #   2. detached start: `kiv FILE` with no editor running, the instant peer
 #      installed as the editor so that kiv starts it each time, beside the
@@ -12,31 +12,30 @@
 #
 # Usage: bench/protocol_bench.sh [RUNS]   (default 500)
 #
-# The peer and the floor are the C programs in ../shared/perf, built here
-# statically. Everything runs in a scratch HOME/TMPDIR/XDG tree that is
-# removed, and the peer stopped, however the script ends.
+# The peer and the floor are the project's own bench/instant_peer.cpp and
+# bench/floor_client.cpp, built with kiv (both static, as kiv is). Everything
+# runs in a scratch HOME/TMPDIR/XDG tree that is removed, and the peer
+# stopped, however the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-500}
-perf_src=$root/../shared/perf
 
 source bench/bench_lib.sh
-bench_need protocol_bench hyperfine:hyperfine /usr/bin/time:time python3:python3 cc:gcc
+bench_need protocol_bench hyperfine:hyperfine /usr/bin/time:time python3:python3
 
 cmake -S . -B build -G Ninja >/dev/null
-ninja -C build kiv >/dev/null
+ninja -C build kiv floor_client instant_peer >/dev/null
 
 bench_scratch kiv-protocol-bench
 
 # A bundle of its own: kiv with the instant peer where it looks for the editor.
 mkdir -p "$scratch/bundle/bin" "$scratch/bundle/libexec"
-cc -O2 -static -o "$scratch/bundle/libexec/kiv-editor" "$perf_src/instant_editor.c"
-cc -O2 -static -o "$scratch/floor_client" "$perf_src/floor_client.c"
+cp "$root/build/bench/instant_peer" "$scratch/bundle/libexec/kiv-editor"
 cp "$root/build/bin/kiv" "$scratch/bundle/bin/kiv"
 kiv=$scratch/bundle/bin/kiv
 peer=$scratch/bundle/libexec/kiv-editor
-floor=$scratch/floor_client
+floor=$root/build/bench/floor_client
 
 bench_world "$scratch"
 cd "$scratch/work"
@@ -75,10 +74,19 @@ peak_rss() {  # largest %M of 50 runs of "$@", in MiB
   python3 -c "print(f'{$most / 1024:.2f} MiB')"
 }
 
+# hyperfine ignores failures (the peer's own start below ends with its
+# usage), so every command timed must first have worked once.
+must_work() {
+  "$@" >/dev/null || { echo "protocol_bench: $* failed" >&2; exit 1; }
+}
+
 echo "== round trip, a peer serving the hand-over socket ($runs runs)"
 "$peer" serve "$socket" &
 server_pid=$!
 for _ in $(seq 100); do [ -S "$socket" ] && break; sleep 0.01; done
+for command in "$floor $socket" "$kiv file.txt:10:5" "$kiv file.txt" "$kiv --version"; do
+  must_work $command
+done
 bench "$scratch/round_trip.json" "$runs" 50 "true=/bin/true" "floor=$floor $socket" \
   "kiv FILE:10:5=$kiv file.txt:10:5" "kiv FILE=$kiv file.txt" "kiv --version=$kiv --version"
 summary "$scratch/round_trip.json"
@@ -104,6 +112,7 @@ stop_server
 
 echo "== detached start: kiv starts the peer each time ($runs runs)"
 # The peer's own start: run with no arguments it prints its usage and ends.
+must_work "$kiv" file.txt
 bench "$scratch/detached.json" "$runs" 20 "true=/bin/true" "peer start=$peer" "kiv FILE=$kiv file.txt"
 summary "$scratch/detached.json"
 echo "  peak RSS of kiv file.txt: $(peak_rss "$kiv" file.txt)"

@@ -10,7 +10,7 @@ endif()
 target_compile_options(kiv_settings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
   $<$<CONFIG:Debug>:-D_GLIBCXX_ASSERTIONS>)
-if(DEFINED ENV{CI})
+if(KIV_WERROR)
   target_compile_options(kiv_settings INTERFACE -Werror)
 endif()
 

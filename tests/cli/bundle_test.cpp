@@ -1,9 +1,12 @@
 #include "cli/bundle.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "test_support.hpp"
 #include "util/path_text.hpp"
@@ -13,67 +16,81 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class BundleTest : public ::testing::Test {
- protected:
-  // A layout root/bin/kiv; `files` are made relative to root.
-  void make(std::initializer_list<const char*> files) {
-    for (const char* f : files) {
-      fs::create_directories(fs::path(dir_.sub(f)).parent_path());
-      testing::write_file(dir_.sub(f), "x");
-    }
-  }
-  std::string launcher() const { return dir_.sub("bin/kiv"); }
-  testing::ScopedTempDir dir_;
+// One layout under a fresh root per case: `files` made (each holding "x"),
+// `links` made as symbolic links (link, target), then detection run for the
+// launcher `launcher` (relative to root) with the --kiv value `kiv`, from the
+// directory `cwd` when one is given. `found` is where the editor is,
+// relative to root; `error` the whole line when detection fails.
+struct BundleCase {
+  const char* name = "";
+  std::vector<const char*> files{};
+  std::vector<std::pair<const char*, const char*>> links{};
+  const char* launcher = "bin/kiv";
+  std::optional<std::string> kiv{};
+  const char* cwd = nullptr;
+  const char* found = nullptr;
+  const char* error = nullptr;
 };
 
-TEST_F(BundleTest, FirstCandidateWins) {
-  make({"bin/kiv", "libexec/kiv-editor", "lib/kiv/kiv-editor"});
-  EXPECT_EQ(detect_bundle_from(std::nullopt, launcher()).value(), dir_.sub("libexec/kiv-editor"));
-}
-
-TEST_F(BundleTest, SecondCandidateAlone) {
-  make({"bin/kiv", "lib/kiv/kiv-editor"});
-  EXPECT_EQ(detect_bundle_from(std::nullopt, launcher()).value(), dir_.sub("lib/kiv/kiv-editor"));
-}
-
-TEST_F(BundleTest, DanglingFirstCandidateIsPassedOverQuietly) {
-  make({"bin/kiv", "lib/kiv/kiv-editor"});
-  fs::create_directories(dir_.sub("libexec"));
-  fs::create_symlink(dir_.sub("nowhere"), dir_.sub("libexec/kiv-editor"));
-  EXPECT_EQ(detect_bundle_from(std::nullopt, launcher()).value(), dir_.sub("lib/kiv/kiv-editor"));
-}
-
-TEST_F(BundleTest, ResultIsCanonicalAndMayBeADirectory) {
-  make({"bin/kiv", "real/editor"});
-  fs::create_directories(dir_.sub("libexec"));
-  fs::create_symlink("../real", dir_.sub("libexec/kiv-editor"));
-  EXPECT_EQ(detect_bundle_from(std::nullopt, launcher()).value(), dir_.sub("real"));
-}
-
-TEST_F(BundleTest, LauncherNamedKivDoesNotFindItself) {
-  make({"bin/kiv"});
-  auto result = detect_bundle_from(std::nullopt, launcher());
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().display(),
-            "Bundle detection: could not find any of: ../libexec/kiv-editor, ../lib/kiv/kiv-editor, ./kiv");
-}
-
-TEST_F(BundleTest, EditorNamedKivBesideALauncherOfAnotherName) {
-  make({"bin/kiv"});
-  EXPECT_EQ(detect_bundle_from(std::nullopt, dir_.sub("bin/kiv-launcher")).value(), dir_.sub("bin/kiv"));
-}
-
-TEST_F(BundleTest, KivValueIsCanonicalisedAndNothingElseLookedAt) {
-  make({"work/editor", "bin/kiv", "libexec/kiv-editor"});
-  char* cwd = ::getcwd(nullptr, 0);
-  ASSERT_EQ(::chdir(dir_.sub("work").c_str()), 0);
-  auto relative = detect_bundle_from(std::string("./editor"), launcher());
-  auto missing = detect_bundle_from(std::string("./missing"), launcher());
-  ASSERT_EQ(::chdir(cwd), 0);
-  std::free(cwd);
-  EXPECT_EQ(relative.value(), dir_.sub("work/editor"));
-  ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().display(), "Bundle detection: No such file or directory (os error 2)");
+TEST(BundleTest, Layouts) {
+  const char* nothing_found =
+      "Bundle detection: could not find any of: ../libexec/kiv-editor, ../lib/kiv/kiv-editor, ./kiv";
+  const BundleCase cases[] = {
+      {.name = "the first candidate wins",
+       .files = {"bin/kiv", "libexec/kiv-editor", "lib/kiv/kiv-editor"},
+       .found = "libexec/kiv-editor"},
+      {.name = "the second candidate alone", .files = {"bin/kiv", "lib/kiv/kiv-editor"}, .found = "lib/kiv/kiv-editor"},
+      {.name = "a dangling first candidate is passed over quietly",
+       .files = {"bin/kiv", "lib/kiv/kiv-editor"},
+       .links = {{"libexec/kiv-editor", "nowhere"}},
+       .found = "lib/kiv/kiv-editor"},
+      {.name = "the result is canonical and may be a directory",
+       .files = {"bin/kiv", "real/editor"},
+       .links = {{"libexec/kiv-editor", "../real"}},
+       .found = "real"},
+      {.name = "a launcher named kiv does not find itself", .files = {"bin/kiv"}, .error = nothing_found},
+      {.name = "an editor named kiv beside a launcher of another name",
+       .files = {"bin/kiv"},
+       .launcher = "bin/kiv-launcher",
+       .found = "bin/kiv"},
+      {.name = "the --kiv value is canonicalised from the working directory",
+       .files = {"work/editor", "bin/kiv", "libexec/kiv-editor"},
+       .kiv = "./editor",
+       .cwd = "work",
+       .found = "work/editor"},
+      {.name = "a missing --kiv value is an error: the bundle is not looked at",
+       .files = {"work/editor", "bin/kiv", "libexec/kiv-editor"},
+       .kiv = "./missing",
+       .cwd = "work",
+       .error = "Bundle detection: No such file or directory (os error 2)"},
+  };
+  for (const BundleCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::ScopedTempDir root;
+    for (const char* f : c.files) {
+      fs::create_directories(fs::path(root.sub(f)).parent_path());
+      testing::write_file(root.sub(f), "x");
+    }
+    for (const auto& [link, target] : c.links) {
+      fs::create_directories(fs::path(root.sub(link)).parent_path());
+      fs::create_symlink(target, root.sub(link));
+    }
+    Result<std::string> result = [&] {
+      if (!c.cwd) return detect_bundle_from(c.kiv, root.sub(c.launcher));
+      const fs::path before = fs::current_path();
+      fs::current_path(root.sub(c.cwd));
+      auto detected = detect_bundle_from(c.kiv, root.sub(c.launcher));
+      fs::current_path(before);
+      return detected;
+    }();
+    if (c.found) {
+      ASSERT_TRUE(result) << result.error().display();
+      EXPECT_EQ(*result, root.sub(c.found));
+    } else {
+      ASSERT_FALSE(result) << *result;
+      EXPECT_EQ(result.error().display(), c.error);
+    }
+  }
 }
 
 TEST(SameComponents, ComparesComponents) {
