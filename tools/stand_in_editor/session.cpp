@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <time.h>
 
-#include <cerrno>
 #include <optional>
 
+#include "base/eintr.hpp"
 #include "base/io.hpp"
 #include "base/text.hpp"
 #include "ipc/one_shot_server.hpp"
@@ -34,8 +34,7 @@ const char* behavior_name(ipc::OpenBehavior behavior) {
 
 void sleep_millis(std::uint32_t millis) {
   timespec left{static_cast<time_t>(millis / 1000), static_cast<long>(millis % 1000) * 1000000L};
-  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+  (void)retry_on_eintr([&] { return ::nanosleep(&left, &left); });
 }
 
 class Session {
