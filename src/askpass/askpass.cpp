@@ -1,15 +1,10 @@
 #include "askpass/askpass.hpp"
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "base/io.hpp"
 #include "base/socket_address.hpp"
-#include "base/unique_fd.hpp"
 
 namespace kiv {
 namespace {
@@ -20,12 +15,7 @@ Result<UniqueFd> connect_stream(const std::string& path) {
     return fail(address.error() == UnixAddressProblem::InteriorNul ? "paths must not contain interior null bytes"
                                                                     : "path must be shorter than SUN_LEN");
   }
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd) return fail_last_os();
-  while (::connect(fd.get(), address->get(), address->length) != 0) {
-    if (errno != EINTR) return fail_last_os();
-  }
-  return fd;
+  return connect_unix_socket(*address, SOCK_STREAM);
 }
 
 ExitStatus report(const Error& error) {

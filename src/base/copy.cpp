@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "base/eintr.hpp"
 #include "base/io.hpp"
 
 namespace kiv {
@@ -27,14 +28,13 @@ template <class Step>
 Result<Kernel> kernel_copy(Step step, std::uint64_t& copied) {
   bool moved_any = false;
   for (;;) {
-    ssize_t n = step();
+    ssize_t n = retry_on_eintr(step);
     if (n > 0) {
       copied += static_cast<std::uint64_t>(n);
       moved_any = true;
       continue;
     }
     if (n == 0) return Kernel::Done;
-    if (errno == EINTR) continue;
     if (!moved_any && unsupported(errno)) return Kernel::Unsupported;
     return fail_last_os();
   }
@@ -43,11 +43,8 @@ Result<Kernel> kernel_copy(Step step, std::uint64_t& copied) {
 Status read_write_copy(int from, int to, std::uint64_t& copied) {
   std::unique_ptr<char[]> buffer(new char[kChunk]);
   for (;;) {
-    ssize_t n = ::read(from, buffer.get(), kChunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail_last_os();
-    }
+    ssize_t n = retry_on_eintr([&] { return ::read(from, buffer.get(), kChunk); });
+    if (n < 0) return fail_last_os();
     if (n == 0) return {};
     KIV_TRY(write_all(to, std::string_view(buffer.get(), static_cast<size_t>(n))));
     copied += static_cast<std::uint64_t>(n);

@@ -3,18 +3,16 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
+
+#include "base/eintr.hpp"
 
 namespace kiv {
 
 Status write_all(int fd, std::string_view data) {
   while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail_last_os();
-    }
+    ssize_t n = retry_on_eintr([&] { return ::write(fd, data.data(), data.size()); });
+    if (n < 0) return fail_last_os();
     if (n == 0) return fail("failed to write whole buffer");
     data.remove_prefix(static_cast<size_t>(n));
   }
@@ -25,11 +23,8 @@ Status write_all(int fd, std::string_view first, std::string_view second) {
   while (!first.empty()) {
     iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
                       {const_cast<char*>(second.data()), second.size()}};
-    ssize_t n = ::writev(fd, parts, second.empty() ? 1 : 2);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail_last_os();
-    }
+    ssize_t n = retry_on_eintr([&] { return ::writev(fd, parts, second.empty() ? 1 : 2); });
+    if (n < 0) return fail_last_os();
     if (n == 0) return fail("failed to write whole buffer");
     const auto written = static_cast<size_t>(n);
     if (written < first.size()) {
@@ -45,11 +40,8 @@ Status write_all(int fd, std::string_view first, std::string_view second) {
 Status read_to_end(int fd, std::string& out) {
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail_last_os();
-    }
+    ssize_t n = retry_on_eintr([&] { return ::read(fd, buffer, sizeof buffer); });
+    if (n < 0) return fail_last_os();
     if (n == 0) return {};
     out.append(buffer, static_cast<size_t>(n));
   }

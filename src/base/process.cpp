@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/eintr.hpp"
+
 extern char** environ;
 
 namespace kiv {
@@ -119,9 +121,7 @@ int exec_in_place(const char* path, const CStrings& argv) {
 
 Result<int> wait_for_process(pid_t pid) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return fail_last_os();
-  }
+  if (retry_on_eintr([&] { return ::waitpid(pid, &status, 0); }) < 0) return fail_last_os();
   return status;
 }
 

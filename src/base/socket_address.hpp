@@ -1,4 +1,4 @@
-// The address of a Unix socket file.
+// Unix socket files: their address, and connecting to one.
 #pragma once
 
 #include <sys/socket.h>
@@ -6,6 +6,9 @@
 
 #include <expected>
 #include <string_view>
+
+#include "base/error.hpp"
+#include "base/unique_fd.hpp"
 
 namespace kiv {
 
@@ -24,5 +27,18 @@ enum class UnixAddressProblem {
 
 /// The address of the socket file `path`, never cut short.
 std::expected<UnixSocketAddress, UnixAddressProblem> make_unix_socket_address(std::string_view path);
+
+/// A new close-on-exec Unix socket of `type` (SOCK_STREAM, SOCK_SEQPACKET or
+/// SOCK_DGRAM). Fails with the OS error.
+[[nodiscard]] Result<UniqueFd> unix_socket(int type);
+
+/// Connects the socket `fd` to `address`, EINTR retried. Fails with the OS
+/// error (ENOENT when no socket file is there, ECONNREFUSED when nothing
+/// listens on it).
+[[nodiscard]] Status connect_socket(int fd, const UnixSocketAddress& address);
+
+/// A new Unix socket of `type` connected to `address`: unix_socket, then
+/// connect_socket, failing with the OS error of either.
+[[nodiscard]] Result<UniqueFd> connect_unix_socket(const UnixSocketAddress& address, int type);
 
 }  // namespace kiv

@@ -3,11 +3,11 @@
 
 #include <pthread.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "base/panic.hpp"
@@ -45,14 +45,16 @@ class JoinHandle {
   std::shared_ptr<std::optional<T>> result_;
 };
 
-/// Starts `body` on a new thread named `name` (at most 15 bytes). A thread
-/// that cannot be started is a broken invariant.
-template <class T>
-JoinHandle<T> spawn_named_thread(const char* name, std::function<T()> body) {
+/// Starts `body`, a callable taken by move (it may own descriptors and other
+/// move-only state), on a new thread named `name` (at most 15 bytes); the
+/// handle's result is what `body` returns. A thread that cannot be started
+/// is a broken invariant.
+template <class Body, class T = std::invoke_result_t<std::decay_t<Body>&>>
+JoinHandle<T> spawn_named_thread(const char* name, Body&& body) {
   auto result = std::make_shared<std::optional<T>>();
   std::thread thread;
   try {
-    thread = std::thread([result, body = std::move(body), thread_name = std::string(name)]() mutable {
+    thread = std::thread([result, body = std::forward<Body>(body), thread_name = std::string(name)]() mutable {
       // Named from inside: for the calling thread this is one prctl, where
       // naming another thread means writing a file under /proc.
       ::pthread_setname_np(::pthread_self(), thread_name.c_str());

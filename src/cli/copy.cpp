@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <memory>
+#include <utility>
 
 #include "base/copy.hpp"
 
@@ -21,17 +21,16 @@ Result<std::uint64_t> relay_anonymous_fd(UniqueFd source, UniqueFd destination) 
 }
 
 JoinHandle<Status> spawn_stdin_forwarder(UniqueFd target) {
-  auto owned = std::make_shared<UniqueFd>(std::move(target));
-  return spawn_named_thread<Status>("CliStdin", [owned] { return forward_stdin(std::move(*owned)); });
+  return spawn_named_thread("CliStdin",
+                            [target = std::move(target)]() mutable { return forward_stdin(std::move(target)); });
 }
 
 std::vector<JoinHandle<Result<std::uint64_t>>> spawn_anonymous_fd_relays(std::vector<RelayPair> pairs) {
   std::vector<JoinHandle<Result<std::uint64_t>>> handles;
   handles.reserve(pairs.size());
   for (auto& pair : pairs) {
-    auto owned = std::make_shared<RelayPair>(std::move(pair));
-    handles.push_back(spawn_named_thread<Result<std::uint64_t>>("CliAnonymousFd", [owned] {
-      return relay_anonymous_fd(std::move(owned->source), std::move(owned->destination));
+    handles.push_back(spawn_named_thread("CliAnonymousFd", [pair = std::move(pair)]() mutable {
+      return relay_anonymous_fd(std::move(pair.source), std::move(pair.destination));
     }));
   }
   return handles;

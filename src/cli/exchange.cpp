@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <utility>
 
 #include "base/fs.hpp"
 #include "base/io.hpp"
@@ -128,8 +128,8 @@ Status run_cli_receiver(CliReceiverContext context) {
 }
 
 JoinHandle<Status> spawn_cli_receiver(CliReceiverContext context) {
-  auto owned = std::make_shared<CliReceiverContext>(std::move(context));
-  return spawn_named_thread<Status>("CliReceiver", [owned] { return run_cli_receiver(std::move(*owned)); });
+  return spawn_named_thread("CliReceiver",
+                            [context = std::move(context)]() mutable { return run_cli_receiver(std::move(context)); });
 }
 
 }  // namespace kiv

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <expected>
 
+#include "base/eintr.hpp"
 #include "base/fs.hpp"
 #include "base/io.hpp"
 #include "base/process.hpp"
@@ -56,17 +57,14 @@ std::expected<std::string, int> run_capturing_output(const std::vector<std::stri
   std::string output;
   struct pollfd fds[2] = {{out_read.get(), POLLIN, 0}, {err_read.get(), POLLIN, 0}};
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
+    if (retry_on_eintr([&] { return ::poll(fds, 2, -1); }) < 0) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
-      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      ssize_t n = retry_on_eintr([&] { return ::read(fds[i].fd, buffer, sizeof buffer); });
       if (n > 0) {
         if (i == 0) output.append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
+      } else {
         fds[i].fd = -1;
       }
     }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "askpass/askpass.hpp"
+#include "base/eintr.hpp"
 #include "base/io.hpp"
 #include "base/panic.hpp"
 #include "base/signal_cleanup.hpp"
@@ -38,8 +39,7 @@ void prepare_process() {
   // Open /dev/null on every standard descriptor that is closed, so that no
   // file kiv opens later lands on 0, 1 or 2 and receives stray output.
   struct pollfd fds[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-  while (::poll(fds, 3, 0) < 0 && errno == EINTR) {
-  }
+  (void)retry_on_eintr([&] { return ::poll(fds, 3, 0); });
   for (const auto& fd : fds) {
     if (fd.revents & POLLNVAL) {
       // Descriptors are taken in order, so open() returns exactly fd.fd.

@@ -3,16 +3,15 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/eintr.hpp"
 #include "prompt/terminal_restore.hpp"
 
 namespace kiv {
 namespace {
 
+// 0, or the error number of the failure.
 int set_mode(int fd, const termios& mode) {
-  for (;;) {
-    if (::tcsetattr(fd, TCSADRAIN, &mode) == 0) return 0;
-    if (errno != EINTR) return errno;
-  }
+  return retry_on_eintr([&] { return ::tcsetattr(fd, TCSADRAIN, &mode); }) == 0 ? 0 : errno;
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string_view>
 
+#include "base/eintr.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "prompt/raw_mode.hpp"
@@ -22,22 +22,18 @@ constexpr unsigned char ESC = 0x1b;
 // Waits until `fd` is readable; `timeout_ms` 0 only looks. Whether it is.
 // EINTR is retried: a signal the program chose to handle is not a key.
 Result<bool> wait_readable(int fd, int timeout_ms) {
-  for (;;) {
-    pollfd entry{fd, POLLIN, 0};
-    int ready = ::poll(&entry, 1, timeout_ms);
-    if (ready >= 0) return ready > 0;
-    if (errno != EINTR) return fail_last_os();
-  }
+  pollfd entry{fd, POLLIN, 0};
+  int ready = retry_on_eintr([&] { return ::poll(&entry, 1, timeout_ms); });
+  if (ready < 0) return fail_last_os();
+  return ready > 0;
 }
 
 // One read of up to `count` bytes into `buffer`. How many arrived.
 Result<size_t> read_once(int fd, unsigned char* buffer, size_t count) {
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, count);
-    if (got > 0) return static_cast<size_t>(got);
-    if (got == 0) return fail("end of file on the terminal");
-    if (errno != EINTR) return fail_last_os();
-  }
+  ssize_t got = retry_on_eintr([&] { return ::read(fd, buffer, count); });
+  if (got > 0) return static_cast<size_t>(got);
+  if (got == 0) return fail("end of file on the terminal");
+  return fail_last_os();
 }
 
 // The first byte of a key: looks, and waits only when nothing is there yet.

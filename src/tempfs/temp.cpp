@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/eintr.hpp"
 #include "base/fs.hpp"
 #include "base/text.hpp"
 
@@ -50,9 +51,8 @@ std::string random_temp_name() {
   unsigned char random[6];
   size_t got = 0;
   while (got < sizeof random) {
-    ssize_t n = ::getrandom(random + got, sizeof random - got, 0);
+    ssize_t n = retry_on_eintr([&] { return ::getrandom(random + got, sizeof random - got, 0); });
     if (n < 0) {
-      if (errno == EINTR) continue;
       // getrandom cannot fail on any kernel kiv supports; fall back to
       // something still varied rather than stopping.
       for (; got < sizeof random; ++got) random[got] = static_cast<unsigned char>(std::rand());

@@ -3,18 +3,21 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <memory>
 #include <string>
 
 namespace kiv {
 namespace {
 
-TEST(SpawnNamedThread, RunsUnderItsNameAndHandsBackTheResult) {
-  auto handle = spawn_named_thread<std::string>("CliAnonymousFd", [] {
+// The body owns move-only state, as the descriptor relays do.
+TEST(SpawnNamedThread, RunsAMoveOnlyBodyUnderItsNameAndHandsBackTheResult) {
+  auto prefix = std::make_unique<std::string>("named ");
+  auto handle = spawn_named_thread("CliAnonymousFd", [prefix = std::move(prefix)] {
     char name[16] = {};
     ::pthread_getname_np(::pthread_self(), name, sizeof name);
-    return std::string(name);
+    return *prefix + name;
   });
-  EXPECT_EQ(handle.join(), "CliAnonymousFd");
+  EXPECT_EQ(handle.join(), "named CliAnonymousFd");
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 
+#include <variant>
+
 #include "base/io.hpp"
+#include "base/overloaded.hpp"
 #include "base/text.hpp"
 
 namespace kiv::stand_in {
@@ -52,26 +55,29 @@ json bytes_json(std::string_view bytes) {
 }
 
 json request_json(const CliRequest& request) {
-  if (const auto* open = std::get_if<CliRequest::Open>(&request.value)) {
-    return json{
-        {"kind", "Open"},
-        {"paths", open->paths},
-        {"urls", open->urls},
-        {"diff_paths", pairs_json(open->diff_paths)},
-        {"diff_has_directory", open->diff_has_directory},
-        {"reserved_text", optional_text(open->reserved_text)},
-        {"wait", open->wait},
-        {"open_behavior", static_cast<int>(open->open_behavior)},
-        {"env", open->env ? pairs_json(*open->env) : json(nullptr)},
-        {"user_data_dir", optional_text(open->user_data_dir)},
-        {"dev_container", open->dev_container},
-        {"cwd", optional_text(open->cwd)},
-    };
-  }
-  if (const auto* set = std::get_if<CliRequest::SetOpenBehavior>(&request.value)) {
-    return json{{"kind", "SetOpenBehavior"}, {"choice", static_cast<int>(set->choice)}};
-  }
-  return json{{"kind", "DebugState"}};
+  return std::visit(Overloaded{
+                        [](const CliRequest::Open& open) {
+                          return json{
+                              {"kind", "Open"},
+                              {"paths", open.paths},
+                              {"urls", open.urls},
+                              {"diff_paths", pairs_json(open.diff_paths)},
+                              {"diff_has_directory", open.diff_has_directory},
+                              {"reserved_text", optional_text(open.reserved_text)},
+                              {"wait", open.wait},
+                              {"open_behavior", static_cast<int>(open.open_behavior)},
+                              {"env", open.env ? pairs_json(*open.env) : json(nullptr)},
+                              {"user_data_dir", optional_text(open.user_data_dir)},
+                              {"dev_container", open.dev_container},
+                              {"cwd", optional_text(open.cwd)},
+                          };
+                        },
+                        [](const CliRequest::SetOpenBehavior& set) {
+                          return json{{"kind", "SetOpenBehavior"}, {"choice", static_cast<int>(set.choice)}};
+                        },
+                        [](const CliRequest::DebugState&) { return json{{"kind", "DebugState"}}; },
+                    },
+                    request.value);
 }
 
 }  // namespace kiv::stand_in

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <time.h>
 
-#include <cerrno>
 #include <optional>
+#include <variant>
 
+#include "base/eintr.hpp"
 #include "base/io.hpp"
+#include "base/overloaded.hpp"
 #include "base/text.hpp"
 #include "ipc/one_shot_server.hpp"
 #include "bulk.hpp"
@@ -35,8 +37,7 @@ const char* behavior_name(ipc::OpenBehavior behavior) {
 
 void sleep_millis(std::uint32_t millis) {
   timespec left{static_cast<time_t>(millis / 1000), static_cast<long>(millis % 1000) * 1000000L};
-  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+  (void)retry_on_eintr([&] { return ::nanosleep(&left, &left); });
 }
 
 class Session {
@@ -196,27 +197,31 @@ std::vector<std::string> describe(const CliRequest* request) {
     lines.push_back(std::string(SELF) + ": no request received");
     return lines;
   }
-  if (const auto* set = std::get_if<CliRequest::SetOpenBehavior>(&request->value)) {
-    lines.push_back(std::string(SELF) + ": received the default open behavior: " +
-                    (set->choice == ipc::DefaultOpenBehavior::NewWindow ? "new window" : "existing window"));
-    return lines;
-  }
-  if (std::holds_alternative<CliRequest::DebugState>(request->value)) {
-    lines.push_back(std::string(SELF) + ": received a debug-state request; it has no state to show");
-    return lines;
-  }
-  const auto& open = std::get<CliRequest::Open>(request->value);
-  lines.push_back(std::string(SELF) + ": received an open request; nothing is opened");
-  for (const auto& path : open.paths) lines.push_back("path: " + path);
-  for (const auto& url : open.urls) lines.push_back("url: " + url);
-  for (const auto& pair : open.diff_paths) lines.push_back("diff: " + pair.old_path + " -> " + pair.new_path);
-  if (open.diff_has_directory) lines.push_back("diff has a directory: yes");
-  lines.push_back(std::string("open behavior: ") + behavior_name(open.open_behavior));
-  lines.push_back(std::string("wait: ") + (open.wait ? "yes" : "no"));
-  if (open.user_data_dir) lines.push_back("user data dir: " + *open.user_data_dir);
-  if (open.dev_container) lines.push_back("dev container: yes");
-  if (open.cwd) lines.push_back("working directory: " + *open.cwd);
-  if (open.env) lines.push_back("environment: " + std::to_string(open.env->size()) + " variables");
+  std::visit(Overloaded{
+                 [&lines](const CliRequest::Open& open) {
+                   lines.push_back(std::string(SELF) + ": received an open request; nothing is opened");
+                   for (const auto& path : open.paths) lines.push_back("path: " + path);
+                   for (const auto& url : open.urls) lines.push_back("url: " + url);
+                   for (const auto& pair : open.diff_paths)
+                     lines.push_back("diff: " + pair.old_path + " -> " + pair.new_path);
+                   if (open.diff_has_directory) lines.push_back("diff has a directory: yes");
+                   lines.push_back(std::string("open behavior: ") + behavior_name(open.open_behavior));
+                   lines.push_back(std::string("wait: ") + (open.wait ? "yes" : "no"));
+                   if (open.user_data_dir) lines.push_back("user data dir: " + *open.user_data_dir);
+                   if (open.dev_container) lines.push_back("dev container: yes");
+                   if (open.cwd) lines.push_back("working directory: " + *open.cwd);
+                   if (open.env) lines.push_back("environment: " + std::to_string(open.env->size()) + " variables");
+                 },
+                 [&lines](const CliRequest::SetOpenBehavior& set) {
+                   lines.push_back(std::string(SELF) + ": received the default open behavior: " +
+                                   (set.choice == ipc::DefaultOpenBehavior::NewWindow ? "new window"
+                                                                                       : "existing window"));
+                 },
+                 [&lines](const CliRequest::DebugState&) {
+                   lines.push_back(std::string(SELF) + ": received a debug-state request; it has no state to show");
+                 },
+             },
+             request->value);
   return lines;
 }
 

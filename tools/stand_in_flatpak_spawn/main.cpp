@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/io.hpp"
+
 extern char** environ;
 
 namespace {
@@ -31,13 +33,7 @@ std::string read_file(const std::string& path) {
 }
 
 void write_file(int fd, const std::string& content, const std::string& path) {
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) die("cannot write " + path, 125);
-    done += static_cast<size_t>(n);
-  }
+  if (!kiv::write_all(fd, content)) die("cannot write " + path, 125);
   ::close(fd);
 }
 
