@@ -47,7 +47,7 @@ void BM_ParseStr(benchmark::State& state) {
   const std::string text = input(static_cast<int>(state.range(0)));
   state.SetLabel(kShapeNames[state.range(0)]);
   for (auto _ : state) benchmark::DoNotOptimize(kiv::PathWithPosition::parse_str(text));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_ParseStr)->DenseRange(0, 5)->Unit(benchmark::kMicrosecond);
 

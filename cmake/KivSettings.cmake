@@ -9,6 +9,8 @@ endif()
 
 target_compile_options(kiv_settings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+  -Wconversion -Wsign-conversion -Wold-style-cast -Wcast-qual -Wformat=2 -Wnull-dereference
+  $<$<CXX_COMPILER_ID:GNU>:-Wlogical-op -Wduplicated-cond>
   $<$<CONFIG:Debug>:-D_GLIBCXX_ASSERTIONS>)
 if(KIV_WERROR)
   target_compile_options(kiv_settings INTERFACE -Werror)

@@ -155,6 +155,7 @@ Step Parser::push_values(std::size_t index, std::vector<std::string> values) {
       }
     }
     Recorded* r = recorded_arg(index);
+    KIV_ASSERT(r != nullptr);  // recorded before its values arrive
     r->values.push_back(std::move(value));
     if (parser.type == ValueType::Enum) r->codes.push_back(code);
   }

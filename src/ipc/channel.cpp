@@ -59,7 +59,8 @@ bool send_packet(int fd, const std::uint64_t* header, std::string_view part, std
     std::memset(control, 0, sizeof control);
     msg.msg_control = control;
     msg.msg_controllen = CMSG_SPACE(descriptors.size() * sizeof(int));
-    cmsghdr* header_block = CMSG_FIRSTHDR(&msg);
+    // The control buffer holds at least one header, so it starts the first.
+    auto* header_block = reinterpret_cast<cmsghdr*>(control);
     header_block->cmsg_level = SOL_SOCKET;
     header_block->cmsg_type = SCM_RIGHTS;
     header_block->cmsg_len = CMSG_LEN(descriptors.size() * sizeof(int));

@@ -237,9 +237,9 @@ RowColumnGroups row_column_groups_by_engine(std::string_view text, size_t begin,
   RowColumnGroups out{};
   std::array<size_t, 6> bounds{};
   size_t taking = 0;
-  for (int i = 1; i < kGroups && taking < 3; ++i) {
+  for (std::size_t i = 1; i < groups.size() && taking < 3; ++i) {
     if (groups[i].data() == nullptr) continue;
-    out.numbers[taking] = i;
+    out.numbers[taking] = static_cast<int>(i);
     bounds[2 * taking] = static_cast<size_t>(groups[i].data() - text.data());
     bounds[2 * taking + 1] = bounds[2 * taking] + groups[i].size();
     ++taking;

@@ -355,7 +355,7 @@ TEST(ParseCommandLine, HelpGolden) {
     EXPECT_EQ(end.text, golden(c.file));
   }
   // Colour changes no byte of the layout, at any width.
-  for (std::size_t width : {0, 20, 45, 69, 70, 80, 112, 113, 200}) {
+  for (std::size_t width : {0u, 20u, 45u, 69u, 70u, 80u, 112u, 113u, 200u}) {
     for (const char* flag : {"-h", "--help"}) {
       SCOPED_TRACE(std::string(flag) + " @" + std::to_string(width));
       EXPECT_EQ(cmdline::strip_styles(std::get<CommandLineExit>(parse({flag}, width, true)).text),

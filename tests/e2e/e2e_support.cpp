@@ -64,9 +64,8 @@ void drain(std::vector<std::pair<int, std::string*>> fds, std::chrono::steady_cl
 }  // namespace
 
 std::vector<json> read_record(const std::string& path) {
-  std::ifstream in(path);
   std::vector<json> lines;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = testing::read_file(path);
   size_t start = 0;
   for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
     lines.push_back(json::parse(text.substr(start, nl - start)));
@@ -183,8 +182,7 @@ void kill_recorded_editors(const std::string& record, pid_t spare) {
   for (const auto& start : record_events(record, "start")) {
     pid_t pid = start["pid"].get<pid_t>();
     if (pid == spare) continue;
-    std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
-    std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    const std::string text = testing::read_file("/proc/" + std::to_string(pid) + "/cmdline");
     if (text.find("kiv-editor") != std::string::npos) ::kill(pid, SIGKILL);
   }
 }

@@ -39,7 +39,8 @@ inline std::string bytes(std::string_view hex) {
 inline std::string hex(std::string_view data) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
-  for (unsigned char c : data) {
+  for (char byte : data) {
+    const auto c = static_cast<unsigned char>(byte);
     out += digits[c >> 4];
     out += digits[c & 15];
   }
@@ -115,7 +116,7 @@ inline bool write_packet(int fd, std::string_view data, const std::vector<int>& 
   if (!fds.empty()) {
     msg.msg_control = control;
     msg.msg_controllen = CMSG_SPACE(fds.size() * sizeof(int));
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    auto* c = reinterpret_cast<cmsghdr*>(control);  // the first header starts the buffer
     c->cmsg_level = SOL_SOCKET;
     c->cmsg_type = SCM_RIGHTS;
     c->cmsg_len = CMSG_LEN(fds.size() * sizeof(int));

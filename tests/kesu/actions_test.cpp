@@ -97,7 +97,9 @@ TEST(ActionEquality, SameTypeAndSameNameOnly) {
   auto other = unbind("editor::Newline");
   auto empty = unbind("");
   auto prefix = unbind(long_name.substr(0, 30));
-  auto no_action = *NoAction::build(json());
+  auto built = NoAction::build(json());
+  ASSERT_TRUE(built);
+  auto no_action = std::move(*built);
 
   struct Case {
     const char* what;

@@ -47,7 +47,7 @@ TEST(RegistryPush, ConcurrentPushesEachLandExactlyOnce) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
-      for (int i = 0; i < kPerThread; ++i) registry.push(nodes[t * kPerThread + i]);
+      for (int i = 0; i < kPerThread; ++i) registry.push(nodes[static_cast<std::size_t>(t * kPerThread + i)]);
     });
   }
   for (auto& thread : threads) thread.join();

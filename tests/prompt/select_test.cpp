@@ -324,12 +324,12 @@ TEST_F(SelectTest, RawOnlyForInputAndOnlyWhileWaiting) {
   ASSERT_TRUE(before.c_lflag & ECHOCTL);
   const termios raw = session.mode();
   EXPECT_EQ(raw.c_oflag, before.c_oflag);  // output processing untouched
-  for (tcflag_t off : {ICANON, ECHO, ECHONL, ISIG, IEXTEN}) EXPECT_EQ(raw.c_lflag & off, 0u) << std::hex << off;
-  for (tcflag_t kept : {ECHOE, ECHOK, ECHOCTL, ECHOKE}) EXPECT_EQ(raw.c_lflag & kept, before.c_lflag & kept) << kept;
-  for (tcflag_t off : {IGNBRK, BRKINT, PARMRK, ISTRIP, INLCR, IGNCR, ICRNL, IXON}) {
+  for (tcflag_t off : std::initializer_list<tcflag_t>{ICANON, ECHO, ECHONL, ISIG, IEXTEN}) EXPECT_EQ(raw.c_lflag & off, 0u) << std::hex << off;
+  for (tcflag_t kept : std::initializer_list<tcflag_t>{ECHOE, ECHOK, ECHOCTL, ECHOKE}) EXPECT_EQ(raw.c_lflag & kept, before.c_lflag & kept) << kept;
+  for (tcflag_t off : std::initializer_list<tcflag_t>{IGNBRK, BRKINT, PARMRK, ISTRIP, INLCR, IGNCR, ICRNL, IXON}) {
     EXPECT_EQ(raw.c_iflag & off, 0u) << std::hex << off;
   }
-  for (tcflag_t kept : {IXOFF, IUTF8}) EXPECT_EQ(raw.c_iflag & kept, before.c_iflag & kept) << kept;
+  for (tcflag_t kept : std::initializer_list<tcflag_t>{IXOFF, IUTF8}) EXPECT_EQ(raw.c_iflag & kept, before.c_iflag & kept) << kept;
   EXPECT_EQ(raw.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(raw.c_cc[VMIN], 1);
   EXPECT_EQ(raw.c_cc[VTIME], 0);

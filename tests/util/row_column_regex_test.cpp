@@ -89,11 +89,11 @@ std::optional<Groups> participating(std::string_view text) {
     return std::nullopt;
   Groups out{};
   std::array<std::string_view, 3> texts;
-  int n = 0;
-  for (int i = 1; i < 18; ++i) {
+  std::size_t n = 0;
+  for (std::size_t i = 1; i < groups.size(); ++i) {
     if (groups[i].data() == nullptr) continue;
     if (n == 3) return Groups{{-1, -1, -1}, {}, {}, {}};  // more than three: the shape is broken
-    out.numbers[n] = i;
+    out.numbers[n] = static_cast<int>(i);
     texts[n] = std::string_view(groups[i].data(), groups[i].size());
     ++n;
   }
@@ -178,14 +178,16 @@ TEST(RowColumnRegex, AgreesWithABacktrackingMatcherOnShortTexts) {
     ASSERT_EQ(got.has_value(), found);
     if (!found) continue;
     std::array<int, 3> numbers{};
-    int n = 0;
-    for (int g = 1; g <= 17 && n < 3; ++g)
-      if (m[g].matched) numbers[n++] = g;
+    std::array<std::size_t, 3> groups{};
+    std::size_t n = 0;
+    for (std::size_t g = 1; g <= 17 && n < 3; ++g)
+      if (m[g].matched) groups[n++] = g;
+    for (std::size_t k = 0; k < 3; ++k) numbers[k] = static_cast<int>(groups[k]);
     EXPECT_EQ(got->numbers, numbers);
-    EXPECT_EQ(got->name, m[numbers[0]].str());
-    EXPECT_EQ(got->name.data() - text.data(), m.position(numbers[0]));
-    EXPECT_EQ(got->row, m[numbers[1]].str());
-    EXPECT_EQ(got->column, m[numbers[2]].str());
+    EXPECT_EQ(got->name, m[groups[0]].str());
+    EXPECT_EQ(got->name.data() - text.data(), m.position(groups[0]));
+    EXPECT_EQ(got->row, m[groups[1]].str());
+    EXPECT_EQ(got->column, m[groups[2]].str());
   }
 }
 
@@ -208,7 +210,7 @@ TEST(AsciiRowColumnRegex, GivesTheUnicodeFormsCapturesOnAsciiText) {
     ASSERT_EQ(ascii.Match(in, 0, text.size(), RE2::UNANCHORED, by_ascii.data(), 18), found);
     if (!found) continue;
     ++matched;
-    for (int g = 0; g < 18; ++g) {
+    for (std::size_t g = 0; g < by_ascii.size(); ++g) {
       SCOPED_TRACE(g);
       EXPECT_EQ(by_ascii[g].data(), by_unicode[g].data());
       EXPECT_EQ(by_ascii[g].size(), by_unicode[g].size());

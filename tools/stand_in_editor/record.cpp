@@ -47,7 +47,8 @@ json bytes_json(std::string_view bytes) {
   if (is_valid_utf8(bytes)) return json(std::string(bytes));
   static const char digits[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned char c : bytes) {
+  for (char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
     hex += digits[c >> 4];
     hex += digits[c & 15];
   }

@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/io.hpp"
+#include "base/unique_fd.hpp"
 
 extern char** environ;
 
@@ -27,9 +27,10 @@ namespace {
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) die("cannot read " + path, 125);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  kiv::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  std::string content;
+  if (!fd || !kiv::read_to_end(fd.get(), content)) die("cannot read " + path, 125);
+  return content;
 }
 
 void write_file(int fd, const std::string& content, const std::string& path) {
