@@ -83,7 +83,7 @@ void send_packet(int fd, std::string_view data, const std::vector<int>& fds) {
 
 std::string le64(std::uint64_t value) {
   std::string out(8, '\0');
-  for (int i = 0; i < 8; ++i) out[i] = static_cast<char>(value >> (8 * i));
+  for (std::size_t i = 0; i < 8; ++i) out[i] = static_cast<char>(value >> (8 * i));
   return out;
 }
 
