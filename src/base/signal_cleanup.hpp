@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/error.hpp"
+#include "base/signal_handlers.hpp"
 
 namespace kiv {
 
@@ -44,11 +45,5 @@ void disarm_termination_cleanup();
 /// directory, if still armed, then disarms. For a process about to end
 /// while the owner of the paths cannot (a thread still waiting on them).
 void run_termination_cleanup_now();
-
-/// For the end of a signal handler: gives `signal_number` its default action
-/// and raises it again. The signal is blocked while its handler runs, so it
-/// stays pending and ends the process as usual as soon as the handler
-/// returns. Async-signal-safe; errno is kept.
-void reraise_with_default_action(int signal_number);
 
 }  // namespace kiv

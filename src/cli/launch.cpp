@@ -3,9 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
+#include "base/eintr.hpp"
 #include "base/fs.hpp"
 #include "base/process.hpp"
 #include "base/socket_address.hpp"
@@ -46,22 +46,15 @@ Result<int> run_app_foreground(const std::string& editor_path, std::string url,
 
 Status send_url_or_spawn_app(const std::string& editor_path, std::string url,
                              const std::optional<std::string>& user_data_dir) {
-  UniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!socket) return fail_last_os();
+  KIV_TRY_ASSIGN(UniqueFd socket, unix_socket(SOCK_DGRAM));
 
   auto path = hand_over_socket_path(user_data_dir);
   // An address that cannot be formed, or a failed connect, means no editor
   // is there to take the URL: start one.
   auto address = path ? make_unix_socket_address(*path) : std::unexpected(UnixAddressProblem::TooLong);
-  if (address) {
-    if (::connect(socket.get(), address->get(), address->length) == 0) {
-      ssize_t n;
-      do {
-        n = ::write(socket.get(), url.data(), url.size());
-      } while (n < 0 && errno == EINTR);
-      if (n < 0) return fail_last_os();
-      return {};
-    }
+  if (address && connect_socket(socket.get(), *address)) {
+    if (retry_on_eintr([&] { return ::write(socket.get(), url.data(), url.size()); }) < 0) return fail_last_os();
+    return {};
   }
 
   // The editor is not waited for: it outlives kiv, in a session of its own

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/eintr.hpp"
 #include "base/text.hpp"
 
 namespace kiv::ipc {
@@ -25,11 +26,6 @@ constexpr std::size_t MIN_DOWNSIZED_PACKET = 2000;
 constexpr std::size_t GROWTH_STEP = std::size_t{8} << 20;
 
 constexpr std::size_t CONTROL_SIZE = CMSG_SPACE(MAX_DESCRIPTORS * sizeof(int));
-
-Result<UniqueFd> ok_fd(int fd) {
-  if (fd < 0) return fail_last_os();
-  return UniqueFd(fd);
-}
 
 // A connected pair of sequenced-packet sockets: one end kept, one to pass on.
 struct SocketPair {
@@ -66,13 +62,10 @@ bool send_packet(int fd, const std::uint64_t* header, std::string_view part, std
     header_block->cmsg_len = CMSG_LEN(descriptors.size() * sizeof(int));
     std::memcpy(CMSG_DATA(header_block), descriptors.data(), descriptors.size() * sizeof(int));
   }
-  for (;;) {
-    ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
-    if (n > 0) return true;
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;  // cannot happen: a packet always has its header
-    return false;
-  }
+  ssize_t n = retry_on_eintr([&] { return ::sendmsg(fd, &msg, MSG_NOSIGNAL); });
+  if (n > 0) return true;
+  if (n == 0) errno = EIO;  // cannot happen: a packet always has its header
+  return false;
 }
 
 // After a packet of `packet_bytes` payload bytes was refused with `err`:
@@ -110,11 +103,9 @@ bool is_socket(int fd) {
 }
 
 Result<ssize_t> receive_packet(int fd, msghdr& msg, int flags) {
-  for (;;) {
-    ssize_t n = ::recvmsg(fd, &msg, flags);
-    if (n >= 0) return n;
-    if (errno != EINTR) return fail_last_os();
-  }
+  ssize_t n = retry_on_eintr([&] { return ::recvmsg(fd, &msg, flags); });
+  if (n < 0) return fail_last_os();
+  return n;
 }
 
 // Reads the parts after the first of a continued message from `continuation`
@@ -182,10 +173,7 @@ Status measure_transport_sizes_on(int fresh_socket) {
 
 Result<IpcSender> IpcSender::connect(const std::string& name) {
   KIV_TRY_ASSIGN(UnixSocketAddress address, unix_socket_address(name));
-  KIV_TRY_ASSIGN(UniqueFd fd, ok_fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)));
-  while (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
-    if (errno != EINTR) return fail_last_os();
-  }
+  KIV_TRY_ASSIGN(UniqueFd fd, connect_unix_socket(address, SOCK_SEQPACKET));
   return IpcSender(std::move(fd));
 }
 

@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 
+#include "base/eintr.hpp"
 #include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 
@@ -30,9 +30,7 @@ std::optional<std::string> server_name_from_handover_url(std::string_view url) {
 }
 
 Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interrupt) {
-  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return fail_last_os();
-  UniqueFd listener(fd);
+  KIV_TRY_ASSIGN(UniqueFd listener, unix_socket(SOCK_SEQPACKET));
   KIV_TRY(measure_transport_sizes_on(listener.get()));
 
   // The three signals wait from before the directory exists until its
@@ -104,9 +102,7 @@ Status IpcOneShotServer::remove_when_interrupted() {
 Status IpcOneShotServer::wait_for_connection() const {
   if (!give_up_) return {};
   pollfd fds[2] = {{listener_.get(), POLLIN, 0}, {give_up_.get(), POLLIN, 0}};
-  while (::poll(fds, 2, -1) < 0) {
-    if (errno != EINTR) return fail_last_os();
-  }
+  if (retry_on_eintr([&] { return ::poll(fds, 2, -1); }) < 0) return fail_last_os();
   // A connection that waits is taken, even when the writer has gone too.
   if (fds[0].revents == 0) return fail(std::string(GAVE_UP_TEXT));
   return {};
@@ -117,10 +113,7 @@ Result<IpcOneShotServer::Accepted> IpcOneShotServer::accept() && {
   // when `self` goes.
   IpcOneShotServer self(std::move(*this));
   KIV_TRY(with_context(self.wait_for_connection(), IO_ERROR));
-  int fd;
-  do {
-    fd = ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd = retry_on_eintr([&] { return ::accept4(self.listener_.get(), nullptr, nullptr, SOCK_CLOEXEC); });
   if (fd < 0) return with_context(fail_last_os(), IO_ERROR);
   IpcReceiver connection{UniqueFd(fd)};
 

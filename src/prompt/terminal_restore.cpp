@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "base/signal_cleanup.hpp"
+#include "base/signal_handlers.hpp"
 
 namespace kiv {
 namespace {
@@ -51,35 +51,9 @@ void restore_terminal_now() {
   }
 }
 
-SignalRestoreScope::SignalRestoreScope() {
-  struct sigaction action {};
-  action.sa_handler = restore_and_reraise;
-  // No SA_RESTART and no SA_NODEFER: the handler never returns to the
-  // interrupted code, and a second signal waits until the first has ended
-  // the process.
-  sigemptyset(&action.sa_mask);
-  for (int signo : SIGNALS) sigaddset(&action.sa_mask, signo);
-  for (size_t i = 0; i < SIGNALS.size(); ++i) {
-    struct sigaction previous {};
-    if (::sigaction(SIGNALS[i], nullptr, &previous) != 0) continue;
-    if ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_DFL) continue;
-    installed_[i] = ::sigaction(SIGNALS[i], &action, nullptr) == 0;
-  }
-}
+SignalRestoreScope::SignalRestoreScope() : handlers_(SIGNALS, restore_and_reraise) { handlers_.install(); }
 
-SignalRestoreScope::~SignalRestoreScope() {
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  for (size_t i = 0; i < SIGNALS.size(); ++i) {
-    if (!installed_[i]) continue;
-    struct sigaction current {};
-    // Someone else may have taken the signal over meanwhile; theirs stays.
-    if (::sigaction(SIGNALS[i], nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
-        current.sa_handler == restore_and_reraise) {
-      ::sigaction(SIGNALS[i], &default_action, nullptr);
-    }
-  }
-}
+// Someone else may have taken a signal over meanwhile; theirs stays.
+SignalRestoreScope::~SignalRestoreScope() { handlers_.restore_unless_replaced(); }
 
 }  // namespace kiv

@@ -10,6 +10,8 @@
 
 #include <array>
 
+#include "base/signal_handlers.hpp"
+
 namespace kiv {
 
 /// Records that `fd` is about to be switched out of `saved`, its current
@@ -45,7 +47,7 @@ class SignalRestoreScope {
                                                   SIGPIPE, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR};
 
  private:
-  std::array<bool, SIGNALS.size()> installed_{};
+  DefaultActionHandlers handlers_;
 };
 
 }  // namespace kiv
