@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/signal_handlers.hpp"
+
 namespace kiv {
 namespace {
 

@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "base/error.hpp"
-#include "base/signal_handlers.hpp"
 
 namespace kiv {
 

@@ -7,13 +7,11 @@
 
 #include <array>
 #include <cerrno>
-#include <utility>
 #include <vector>
 
 #include "base/fs.hpp"
 #include "base/io.hpp"
 #include "base/process.hpp"
-#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 #include "base/unique_fd.hpp"
 #include "cli/side_modes.hpp"
@@ -141,46 +139,15 @@ Status refuse_empty_home() {
   return {};
 }
 
-// The directory the script runs from, which only kiv's own user may enter
-// (else another could put a script of its own in its place before sh opens
-// it), removed with the script on SIGINT, SIGTERM and SIGHUP as well as when
-// the object goes.
-class ScriptDir {
- public:
-  [[nodiscard]] static Result<ScriptDir> create() {
-    // Held from before the directory exists until its removal is armed.
-    TerminationSignalsHeld held;
-    KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
-    std::string script = join_path(dir.path(), "uninstall.sh");
-    KIV_TRY(arm_termination_cleanup(script, dir.path()));
-    return ScriptDir(std::move(dir), std::move(script));
-  }
-  ScriptDir(ScriptDir&& other) noexcept
-      : dir_(std::move(other.dir_)), script_(std::move(other.script_)), armed_(std::exchange(other.armed_, false)) {}
-  ScriptDir& operator=(ScriptDir&&) = delete;
-  // Removes what a signal would have, then disarms; the TempDir then takes
-  // anything else.
-  ~ScriptDir() {
-    if (armed_) run_termination_cleanup_now();
-  }
-
-  const std::string& script() const { return script_; }
-
- private:
-  ScriptDir(TempDir dir, std::string script) : dir_(std::move(dir)), script_(std::move(script)) {}
-
-  TempDir dir_;
-  std::string script_;
-  bool armed_ = true;
-};
-
 // The script written into a temporary directory of its own and run; the
 // directory is removed however this ends.
 Result<int> run_uninstall_script() {
   KIV_TRY(refuse_empty_home());
-  KIV_TRY_ASSIGN(ScriptDir dir, ScriptDir::create());
-  KIV_TRY(write_script(dir.script()));
-  return run_script(dir.script());
+  // Only kiv's own user may enter the directory, else another could put a
+  // script of its own in place of this one before sh opens it.
+  KIV_TRY_ASSIGN(PrivateFileDir dir, PrivateFileDir::create("uninstall.sh", OnSignals::Remove));
+  KIV_TRY(write_script(dir.file()));
+  return run_script(dir.file());
 }
 
 }  // namespace

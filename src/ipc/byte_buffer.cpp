@@ -74,11 +74,9 @@ void ByteBuffer::release() noexcept {
     if (capacity > KEPT_CAPACITY && ::mremap(data, capacity, KEPT_CAPACITY, 0) != MAP_FAILED)
       capacity = KEPT_CAPACITY;
     if (capacity <= KEPT_CAPACITY) {
-      kept_release.armed = true;
-      if (!kept.closed) {
-        kept = {data, capacity, false};
-        return;
-      }
+      kept_release.armed = true;  // its first use: the thread's end now unmaps what is kept
+      kept = {data, capacity, false};
+      return;
     }
   }
   ::munmap(data, capacity);

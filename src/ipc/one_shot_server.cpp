@@ -4,9 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 #include "base/eintr.hpp"
-#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 
 namespace kiv::ipc {
@@ -33,25 +31,19 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
   KIV_TRY_ASSIGN(UniqueFd listener, unix_socket(SOCK_SEQPACKET));
   KIV_TRY(measure_transport_sizes_on(listener.get()));
 
-  // The three signals wait from before the directory exists until its
-  // removal is armed (or, on a failure, until it is gone again): one that
-  // came in between would end kiv and leave the directory behind.
-  std::optional<TerminationSignalsHeld> held;
-  if (on_interrupt == OnInterrupt::RemoveSocket) held.emplace();
-
   // Only kiv's own user (the editor's too) may reach the socket: whoever
-  // connects first receives the request and speaks for the editor.
-  KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
-  std::string name = dir.path() + "/socket";
+  // connects first receives the request and speaks for the editor. Every
+  // failure below removes what was made.
+  KIV_TRY_ASSIGN(PrivateFileDir dir,
+                 PrivateFileDir::create("socket", on_interrupt == OnInterrupt::RemoveSocket ? OnSignals::Remove
+                                                                                              : OnSignals::Leave));
+  std::string name = dir.file();
   // The name becomes part of a text URL, and a path that does not fit the
   // address would be bound cut short, outside the directory.
   if (!is_valid_utf8(name)) return fail("the one-shot server's socket path is not valid UTF-8: " + debug_quoted(name));
   KIV_TRY_ASSIGN(UnixSocketAddress address, unix_socket_address(name));
 
-  // Owned from here, so that every failure below removes what was made; and
-  // armed before the socket exists.
-  IpcOneShotServer server(std::move(dir), std::move(listener), name);
-  if (on_interrupt == OnInterrupt::RemoveSocket) KIV_TRY(server.remove_when_interrupted());
+  IpcOneShotServer server(std::move(dir), std::move(listener));
   if (::bind(server.listener_.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
     return fail_last_os();
   }
@@ -59,21 +51,12 @@ Result<IpcOneShotServer::Created> IpcOneShotServer::create(OnInterrupt on_interr
   return Created{std::move(server), std::move(name)};
 }
 
-IpcOneShotServer::IpcOneShotServer(IpcOneShotServer&& other) noexcept
-    : dir_(std::move(other.dir_)),
-      listener_(std::move(other.listener_)),
-      give_up_(std::move(other.give_up_)),
-      name_(std::exchange(other.name_, {})),
-      removed_on_signals_(std::exchange(other.removed_on_signals_, false)) {}
-
 IpcOneShotServer& IpcOneShotServer::operator=(IpcOneShotServer&& other) noexcept {
   if (this != &other) {
     close_and_remove();
     dir_ = std::move(other.dir_);
     listener_ = std::move(other.listener_);
     give_up_ = std::move(other.give_up_);
-    name_ = std::exchange(other.name_, {});
-    removed_on_signals_ = std::exchange(other.removed_on_signals_, false);
   }
   return *this;
 }
@@ -83,20 +66,7 @@ IpcOneShotServer::~IpcOneShotServer() { close_and_remove(); }
 void IpcOneShotServer::close_and_remove() {
   listener_.reset();
   give_up_.reset();
-  if (name_.empty()) return;
-  // The directory holds the socket file alone: two calls remove both. Should
-  // anything else have appeared in it, dir_ removes the whole tree instead.
-  ::unlink(name_.c_str());
-  if (::rmdir(dir_.path().c_str()) == 0) (void)dir_.keep();
-  name_.clear();
-  if (removed_on_signals_) disarm_termination_cleanup();
-  removed_on_signals_ = false;
-}
-
-Status IpcOneShotServer::remove_when_interrupted() {
-  KIV_TRY(arm_termination_cleanup(name_, dir_.path()));
-  removed_on_signals_ = true;
-  return {};
+  dir_.remove_now();
 }
 
 Status IpcOneShotServer::wait_for_connection() const {

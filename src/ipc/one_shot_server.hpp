@@ -50,7 +50,7 @@ class IpcOneShotServer {
   /// too long to prepare for the signal handler.
   [[nodiscard]] static Result<Created> create(OnInterrupt on_interrupt = OnInterrupt::LeaveSocket);
 
-  IpcOneShotServer(IpcOneShotServer&& other) noexcept;
+  IpcOneShotServer(IpcOneShotServer&& other) noexcept = default;
   IpcOneShotServer& operator=(IpcOneShotServer&& other) noexcept;
   ~IpcOneShotServer();
 
@@ -70,26 +70,20 @@ class IpcOneShotServer {
   /// The failure of an accept that gave up waiting.
   static constexpr std::string_view GAVE_UP_TEXT = "nothing connected before the wait was given up";
 
-  const std::string& name() const { return name_; }
+  /// The socket file's path; empty once the server is gone.
+  const std::string& name() const { return dir_.file(); }
 
  private:
-  // Arms the removal on SIGINT, SIGTERM and SIGHUP; fails only on a path too
-  // long to prepare for the signal handler.
-  [[nodiscard]] Status remove_when_interrupted();
-
   // Returns once a connection waits, or fails with GAVE_UP_TEXT once the
   // give-up pipe has no writer left with no connection waiting.
   [[nodiscard]] Status wait_for_connection() const;
 
-  IpcOneShotServer(TempDir dir, UniqueFd listener, std::string name)
-      : dir_(std::move(dir)), listener_(std::move(listener)), name_(std::move(name)) {}
+  IpcOneShotServer(PrivateFileDir dir, UniqueFd listener) : dir_(std::move(dir)), listener_(std::move(listener)) {}
   void close_and_remove();
 
-  TempDir dir_;
+  PrivateFileDir dir_;  // the socket file's
   UniqueFd listener_;
   UniqueFd give_up_;
-  std::string name_;  // empty once the server is gone
-  bool removed_on_signals_ = false;
 };
 
 /// A new server and its name, the socket file's absolute path.

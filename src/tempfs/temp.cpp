@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "base/eintr.hpp"
 #include "base/fs.hpp"
+#include "base/signal_cleanup.hpp"
 #include "base/text.hpp"
 
 namespace kiv {
@@ -151,6 +153,48 @@ void TempDir::remove_now() {
 std::string TempDir::keep() {
   owned_ = false;
   return path_;
+}
+
+Result<PrivateFileDir> PrivateFileDir::create(std::string_view file_name, OnSignals on_signals) {
+  // The signals wait from before the directory exists until its removal is
+  // armed: one that came in between would leave the directory behind.
+  std::optional<TerminationSignalsHeld> held;
+  if (on_signals == OnSignals::Remove) held.emplace();
+  KIV_TRY_ASSIGN(TempDir dir, TempDir::create(DirAccess::OwnerOnly));
+  std::string file = join_path(dir.path(), file_name);
+  // Owned from here: a failure below removes the directory.
+  PrivateFileDir made(std::move(dir), std::move(file));
+  if (on_signals == OnSignals::Remove) {
+    KIV_TRY(arm_termination_cleanup(made.file_, made.dir_.path()));
+    made.removed_on_signals_ = true;
+  }
+  return made;
+}
+
+PrivateFileDir::PrivateFileDir(PrivateFileDir&& other) noexcept
+    : dir_(std::move(other.dir_)),
+      file_(std::exchange(other.file_, {})),
+      removed_on_signals_(std::exchange(other.removed_on_signals_, false)) {}
+
+PrivateFileDir& PrivateFileDir::operator=(PrivateFileDir&& other) noexcept {
+  if (this != &other) {
+    remove_now();
+    dir_ = std::move(other.dir_);
+    file_ = std::exchange(other.file_, {});
+    removed_on_signals_ = std::exchange(other.removed_on_signals_, false);
+  }
+  return *this;
+}
+
+void PrivateFileDir::remove_now() {
+  if (file_.empty()) return;
+  // The directory holds the file alone: two calls remove both. Should
+  // anything else have appeared in it, dir_ removes the whole tree instead.
+  ::unlink(file_.c_str());
+  if (::rmdir(dir_.path().c_str()) == 0) (void)dir_.keep();
+  file_.clear();
+  if (removed_on_signals_) disarm_termination_cleanup();
+  removed_on_signals_ = false;
 }
 
 }  // namespace kiv

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "base/error.hpp"
 #include "base/unique_fd.hpp"
@@ -77,6 +79,43 @@ class TempDir {
 
   std::string path_;
   bool owned_ = true;
+};
+
+/// Whether SIGINT, SIGTERM and SIGHUP remove a PrivateFileDir before they
+/// end the process.
+enum class OnSignals { Leave, Remove };
+
+/// A new directory for one file, `file()`, that only its owner can enter
+/// (mode 0700 whatever the umask), so that no other user can put anything in
+/// the file's place. The file and the directory are removed when the handle
+/// goes, or earlier with remove_now(). With OnSignals::Remove, SIGINT,
+/// SIGTERM and SIGHUP remove both before they end the process as usual, from
+/// the moment the directory exists (one that comes while create() runs waits
+/// until then) until they are removed; for one such directory at a time,
+/// created while no other thread takes these signals.
+class PrivateFileDir {
+ public:
+  /// Fails with TempDir's error, or (OnSignals::Remove) when the path is too
+  /// long to prepare for the signal handler.
+  [[nodiscard]] static Result<PrivateFileDir> create(std::string_view file_name, OnSignals on_signals);
+
+  PrivateFileDir(PrivateFileDir&& other) noexcept;
+  PrivateFileDir& operator=(PrivateFileDir&& other) noexcept;
+  ~PrivateFileDir() { remove_now(); }
+
+  /// The file's absolute path; empty once removed.
+  const std::string& file() const { return file_; }
+
+  /// Removes the file and the directory (the handle's TempDir takes anything
+  /// else found in it) and stops the signals from doing so.
+  void remove_now();
+
+ private:
+  PrivateFileDir(TempDir dir, std::string file) : dir_(std::move(dir)), file_(std::move(file)) {}
+
+  TempDir dir_;
+  std::string file_;
+  bool removed_on_signals_ = false;
 };
 
 }  // namespace kiv
